@@ -1,0 +1,22 @@
+# Shared paths and Wine settings for the project's scripts. Source it; it
+# only sets variables. Every Wine call of the tools and tests runs with
+# these, so nothing ever touches the host user's home or ~/.wine.
+GORMEK_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+export GORMEK_REPO
+# Built tools that outlive the work tree (the Windows build of bsdtar).
+export GORMEK_CACHE=${GORMEK_CACHE:-/var/cache/gormek-testbench}
+# The throwaway prefix of this work tree's test runs.
+export GORMEK_PREFIX=${GORMEK_PREFIX:-$GORMEK_REPO/build/wine-prefix}
+
+gormek_wine_env() {
+  export WINEPREFIX=$GORMEK_PREFIX
+  export WINEDEBUG=${GORMEK_WINEDEBUG:--all}
+  export WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree=d;mshtml=d'
+  export HOME=$GORMEK_PREFIX/home
+  export WINEARCH=win64
+}
+
+# The Windows user folder of the prefix (Wine names it after the Unix user).
+gormek_user_dir() {
+  echo "$GORMEK_PREFIX/drive_c/users/$(id -un)"
+}
