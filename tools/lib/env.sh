@@ -20,3 +20,14 @@ gormek_wine_env() {
 gormek_user_dir() {
   echo "$GORMEK_PREFIX/drive_c/users/$(id -un)"
 }
+
+# Starts one persistent wineserver for the prefix unless one runs: a cold
+# start per test costs seconds. When it starts here, Wine's helper processes
+# (services, devices) come up too, with every standard stream closed, or they
+# would inherit the caller's pipes and keep whoever reads them (CTest, pytest)
+# waiting. Call after gormek_wine_env.
+gormek_start_wineserver() {
+  if wineserver -p >/dev/null 2>&1 </dev/null; then
+    wine wineboot >/dev/null 2>&1 </dev/null || true
+  fi
+}
