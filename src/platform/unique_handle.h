@@ -1,13 +1,15 @@
 // Move-only owners for the handles of the Windows API, after the Windows
 // Implementation Libraries' unique_any: the handle is closed exactly once,
-// when the owner goes out of scope, is reset or is assigned over.
+// when the owner goes out of scope, is reset or is assigned over. `Invalid`
+// is a function that gives the type's "no handle" value (null for most,
+// INVALID_HANDLE_VALUE for files and directory listings).
 #pragma once
 
 #include <windows.h>
 
 #include <utility>
 
-template <typename T, auto Close, T Invalid>
+template <typename T, auto Close, T (*Invalid)()>
 class UniqueHandle {
  public:
   UniqueHandle() = default;
@@ -23,16 +25,16 @@ class UniqueHandle {
   ~UniqueHandle() { reset(); }
 
   T get() const { return value_; }
-  bool valid() const { return value_ != Invalid; }
+  bool valid() const { return value_ != Invalid(); }
   explicit operator bool() const { return valid(); }
 
   // Gives up ownership without closing.
-  T release() { return std::exchange(value_, Invalid); }
+  T release() { return std::exchange(value_, Invalid()); }
 
   // Closes the current handle (if any) and takes `value`.
-  void reset(T value = Invalid) {
+  void reset(T value = Invalid()) {
     T old = std::exchange(value_, value);
-    if (old != Invalid)
+    if (old != Invalid())
       Close(old);
   }
 
@@ -43,10 +45,17 @@ class UniqueHandle {
   }
 
  private:
-  T value_ = Invalid;
+  T value_ = Invalid();
 };
 
 namespace handle_detail {
+template <typename T>
+constexpr T Null() {
+  return nullptr;
+}
+inline HANDLE InvalidHandleValue() {
+  return INVALID_HANDLE_VALUE;
+}
 inline void CloseKernelHandle(HANDLE h) {
   ::CloseHandle(h);
 }
@@ -62,13 +71,18 @@ inline void FreeLib(HMODULE m) {
 }  // namespace handle_detail
 
 // Process, thread and event handles: null means "none".
-using UniqueHandleKernel =
-    UniqueHandle<HANDLE, handle_detail::CloseKernelHandle, nullptr>;
+using UniqueHandleKernel = UniqueHandle<HANDLE,
+                                        handle_detail::CloseKernelHandle,
+                                        handle_detail::Null<HANDLE>>;
 // CreateFileW and FindFirstFileW return INVALID_HANDLE_VALUE on failure.
 using UniqueFile = UniqueHandle<HANDLE,
                                 handle_detail::CloseKernelHandle,
-                                reinterpret_cast<HANDLE>(-1)>;
-using UniqueFind =
-    UniqueHandle<HANDLE, handle_detail::CloseFind, reinterpret_cast<HANDLE>(-1)>;
-using UniqueKey = UniqueHandle<HKEY, handle_detail::CloseKey, nullptr>;
-using UniqueModule = UniqueHandle<HMODULE, handle_detail::FreeLib, nullptr>;
+                                handle_detail::InvalidHandleValue>;
+using UniqueFind = UniqueHandle<HANDLE,
+                                handle_detail::CloseFind,
+                                handle_detail::InvalidHandleValue>;
+using UniqueKey =
+    UniqueHandle<HKEY, handle_detail::CloseKey, handle_detail::Null<HKEY>>;
+using UniqueModule = UniqueHandle<HMODULE,
+                                  handle_detail::FreeLib,
+                                  handle_detail::Null<HMODULE>>;

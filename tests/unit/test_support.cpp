@@ -112,3 +112,141 @@ std::string Narrow(const std::wstring& text) {
 }
 
 }  // namespace test
+
+#include <winsock2.h>
+
+#include "window/worker_messages.h"
+
+namespace test {
+
+namespace {
+
+// The fixture's folder, as a Unix path in GORMEK_TEST_SITE: "port" holds the
+// port, "root" is what the site serves. Wine maps Unix paths to drive Z:.
+std::wstring SiteStateDir() {
+  wchar_t buffer[1024] = {};
+  GetEnvironmentVariableW(L"GORMEK_TEST_SITE", buffer, 1024);
+  std::wstring dir = buffer;
+  EXPECT_FALSE(dir.empty()) << "GORMEK_TEST_SITE is not set";
+  for (wchar_t& c : dir) {
+    if (c == L'/')
+      c = L'\\';
+  }
+  return L"Z:" + dir;
+}
+
+}  // namespace
+
+std::wstring SiteUrl() {
+  std::string port = ReadFileBytes(SiteStateDir() + L"\\port");
+  while (!port.empty() && (port.back() == '\n' || port.back() == '\r'))
+    port.pop_back();
+  EXPECT_FALSE(port.empty()) << "the test site is not running";
+  return L"http://127.0.0.1:" + std::wstring(port.begin(), port.end()) + L"/";
+}
+
+std::wstring SiteFilePath(const std::wstring& name) {
+  return SiteStateDir() + L"\\root\\" + name;
+}
+
+void WriteSiteFile(const std::wstring& name, const std::string& bytes) {
+  WriteFileBytes(SiteFilePath(name), bytes);
+}
+
+std::wstring RefusingUrl() {
+  // Bind a port, then close it: nothing listens there afterwards.
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  int len = sizeof(addr);
+  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+  const unsigned port = ntohs(addr.sin_port);
+  closesocket(s);
+  return L"http://127.0.0.1:" + std::to_wstring(port) + L"/version.txt";
+}
+
+std::string PatternBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  unsigned x = seed * 2654435761u + 12345u;
+  for (std::size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    bytes[i] = static_cast<char>(x >> 16);
+  }
+  return bytes;
+}
+
+MessageRecorder::MessageRecorder() {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"GormEkTestRecorder";
+    RegisterClassW(&wc);
+    registered = true;
+  }
+  window_ = CreateWindowExW(0, L"GormEkTestRecorder", L"", WS_POPUP, 0, 0, 1,
+                            1, nullptr, nullptr, GetModuleHandleW(nullptr),
+                            nullptr);
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+MessageRecorder::~MessageRecorder() {
+  Pump();
+  DestroyWindow(window_);
+}
+
+LRESULT CALLBACK MessageRecorder::Proc(HWND hwnd,
+                                       UINT msg,
+                                       WPARAM wParam,
+                                       LPARAM lParam) {
+  auto* self = reinterpret_cast<MessageRecorder*>(
+      GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self && (msg == WM_SETUP_STATUS || msg == WM_SETUP_DONE)) {
+    self->messages_.push_back({msg, wParam, TakePostedText(lParam)});
+    return 0;
+  }
+  if (self && msg == WM_SETUP_PROGRESS) {
+    self->messages_.push_back({msg, wParam, L""});
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+const std::vector<RecordedMessage>& MessageRecorder::Pump() {
+  MSG msg;
+  while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE))
+    DispatchMessageW(&msg);
+  return messages_;
+}
+
+std::vector<std::wstring> MessageRecorder::StatusTexts() {
+  std::vector<std::wstring> texts;
+  for (const RecordedMessage& m : Pump()) {
+    if (m.message == WM_SETUP_STATUS)
+      texts.push_back(m.text);
+  }
+  return texts;
+}
+
+std::vector<int> MessageRecorder::Positions() {
+  std::vector<int> positions;
+  for (const RecordedMessage& m : Pump()) {
+    if (m.message == WM_SETUP_PROGRESS)
+      positions.push_back(static_cast<int>(m.wParam));
+  }
+  return positions;
+}
+
+}  // namespace test
+
+namespace test {
+void MessageRecorder::Clear() {
+  Pump();
+  messages_.clear();
+}
+}  // namespace test

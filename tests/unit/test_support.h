@@ -56,3 +56,43 @@ class StateTest : public testing::Test {
 std::string Narrow(const std::wstring& text);
 
 }  // namespace test
+
+namespace test {
+
+// The test site that CTest's fixture serves with tools/site: files written
+// with WriteSiteFile are served at SiteUrl() + name.
+std::wstring SiteUrl();
+std::wstring SiteFilePath(const std::wstring& name);
+void WriteSiteFile(const std::wstring& name, const std::string& bytes);
+// A URL on 127.0.0.1 where nothing listens.
+std::wstring RefusingUrl();
+
+// Generated content: `size` bytes that differ from one position to the next.
+std::string PatternBytes(std::size_t size, unsigned seed = 1);
+
+// A window on the test's thread that records the worker's messages.
+struct RecordedMessage {
+  UINT message;
+  WPARAM wParam;
+  std::wstring text;  // for WM_SETUP_STATUS and WM_SETUP_DONE
+};
+class MessageRecorder {
+ public:
+  MessageRecorder();
+  ~MessageRecorder();
+  MessageRecorder(const MessageRecorder&) = delete;
+  MessageRecorder& operator=(const MessageRecorder&) = delete;
+  HWND window() const { return window_; }
+  // Delivers what is queued and returns everything recorded so far.
+  const std::vector<RecordedMessage>& Pump();
+  std::vector<std::wstring> StatusTexts();
+  std::vector<int> Positions();
+  void Clear();
+
+ private:
+  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+  HWND window_ = nullptr;
+  std::vector<RecordedMessage> messages_;
+};
+
+}  // namespace test

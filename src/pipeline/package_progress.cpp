@@ -1,0 +1,29 @@
+#include "pipeline/package_progress.h"
+
+#include <string>
+
+#include "pipeline/version.h"
+#include "startup/setup_state.h"
+#include "window/worker_messages.h"
+
+namespace {
+constexpr std::int64_t kMiB = 1024 * 1024;
+}
+
+bool PackageProgress::operator()(std::int64_t received,
+                                 std::int64_t total) const {
+  if (total > 0)
+    PostProgress(g_state.mainWindow, static_cast<int>(received * 900 / total));
+
+  const std::int64_t mib = received / kMiB;
+  if (mib != lastMiB) {
+    lastMiB = mib;
+    std::wstring text = L"Downloading version " + FormatVersion(version) +
+                        L"...  " + std::to_wstring(mib);
+    if (total > 0)
+      text += L" / " + std::to_wstring(total / kMiB);
+    text += L" MB";
+    PostStatus(g_state.mainWindow, text);
+  }
+  return !g_state.cancelRequested.load();
+}

@@ -1,0 +1,18 @@
+// The package download's progress callback: bar positions 0 to 900 and
+// "Downloading version 0042...  12 / 350 MB" status lines, posted to the
+// setup window; and the user's cancel, answered from cancelRequested.
+#pragma once
+
+#include <cstdint>
+
+struct PackageProgress {
+  // Both outlive the download. lastMiB is the whole-MiB count the last status
+  // line showed; the worker sets it to -1 before the download starts.
+  const int& version;
+  std::int64_t& lastMiB;
+
+  // Posts a bar position when total > 0 (received * 900 / total), and a
+  // status line whenever the whole number of MiB received changes. Returns
+  // false exactly when g_state.cancelRequested is set.
+  bool operator()(std::int64_t received, std::int64_t total) const;
+};
