@@ -1,0 +1,34 @@
+"""Shared helpers of the end-to-end tests: the repository, the Wine prefix of
+the test bench, and running Windows programs in it."""
+import os
+import subprocess
+import pathlib
+
+import pytest
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+PREFIX = pathlib.Path(os.environ.get("GORMEK_PREFIX", REPO / "build" / "wine-prefix"))
+BUILD = REPO / "build" / "release"
+
+
+def windows_path(path):
+    """The Windows view of a Unix path: Wine maps / to drive Z:."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wine(*args, timeout=120, cwd=None):
+    """Runs a Windows program in the test prefix; returns its exit code.
+
+    Output goes to files, never pipes: Wine's helper processes can inherit
+    pipes and keep a reader waiting."""
+    log = pathlib.Path(os.environ.get("TMPDIR", "/tmp")) / f"gormek-wine-{os.getpid()}.log"
+    with open(log, "ab") as out:
+        return subprocess.run([str(REPO / "tools" / "wine-run"), *map(str, args)],
+                              stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                              timeout=timeout, cwd=cwd).returncode
+
+
+@pytest.fixture(scope="session", autouse=True)
+def _prefix_ready():
+    if not (PREFIX / ".gormek-ready").exists():
+        pytest.exit("no test prefix: run tools/testbench (tools/check does)", returncode=2)
