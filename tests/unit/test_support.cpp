@@ -250,3 +250,49 @@ void MessageRecorder::Clear() {
   messages_.clear();
 }
 }  // namespace test
+
+#include <algorithm>
+
+namespace test {
+
+std::wstring TestPackage(const std::wstring& name) {
+  return SiteStateDir() + L"\\packages\\" + name;
+}
+
+std::string PackageFileContent(const std::wstring& rel) {
+  const std::string line = Narrow(rel) + "\n";
+  std::string content;
+  for (int i = 0; i < 100; ++i)
+    content += line;
+  return content;
+}
+
+namespace {
+void ListInto(const std::wstring& folder,
+              const std::wstring& prefix,
+              std::vector<std::wstring>& out) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..")
+      continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      ListInto(folder + L"\\" + name, prefix + name + L"/", out);
+    else
+      out.push_back(prefix + name);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+}
+}  // namespace
+
+std::vector<std::wstring> ListFiles(const std::wstring& folder) {
+  std::vector<std::wstring> files;
+  ListInto(folder, L"", files);
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace test

@@ -96,3 +96,12 @@ class MessageRecorder {
 };
 
 }  // namespace test
+
+namespace test {
+// A package written by make_test_packages.py, as a Windows path.
+std::wstring TestPackage(const std::wstring& name);
+// The content make_test_packages.py gives the file at rel ("/"-separated).
+std::string PackageFileContent(const std::wstring& rel);
+// Every file below folder as "/"-separated relative paths, sorted.
+std::vector<std::wstring> ListFiles(const std::wstring& folder);
+}  // namespace test

@@ -1,0 +1,77 @@
+#include "integration/registration.h"
+
+#include <windows.h>
+
+#include "pipeline/version.h"
+#include "platform/unique_handle.h"
+#include "startup/setup_state.h"
+
+namespace {
+
+UniqueKey CreateUserKey(const wchar_t* path) {
+  UniqueKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr,
+                      REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
+                      nullptr) != ERROR_SUCCESS) {
+    key.reset();
+  }
+  return key;
+}
+
+// REG_SZ data is stored with its terminating NUL.
+void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
+  RegSetValueExW(key, name, 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void SetDword(HKEY key, const wchar_t* name, DWORD value) {
+  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                 sizeof(value));
+}
+
+}  // namespace
+
+void RegisterInstallation(const std::wstring& installDir, int version) {
+  const std::wstring v = FormatVersion(version);
+  if (UniqueKey key = CreateUserKey(g_product.uninstallKey)) {
+    SetString(key.get(), L"DisplayName", g_product.gameName);
+    SetString(key.get(), L"DisplayVersion", v);
+    SetString(key.get(), L"InstallLocation", installDir);
+    SetString(key.get(), L"DisplayIcon",
+              installDir + L"\\" + g_product.gameExe);
+    SetString(key.get(), L"UninstallString",
+              L"\"" + installDir + L"\\" + g_product.setupExe +
+                  L"\" /uninstall");
+    SetDword(key.get(), L"NoModify", 1);
+    SetDword(key.get(), L"NoRepair", 1);
+    SetDword(key.get(), L"EstimatedSize",
+             static_cast<DWORD>(FolderSize(installDir) / 1024));
+  }
+  if (UniqueKey key = CreateUserKey(g_product.settingsKey)) {
+    SetString(key.get(), L"InstallDir", installDir);
+    SetString(key.get(), L"Version", v);
+  }
+}
+
+std::uint64_t FolderSize(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  if (!find)
+    return 0;
+  std::uint64_t sum = 0;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..")
+      continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A junction or directory symlink may lead back to an ancestor.
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        sum += FolderSize(folder + L"\\" + name);
+    } else {
+      sum += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) +
+             entry.nFileSizeLow;
+    }
+  } while (FindNextFileW(find.get(), &entry));
+  return sum;
+}

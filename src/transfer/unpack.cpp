@@ -1,0 +1,61 @@
+#include "transfer/unpack.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/unique_handle.h"
+
+bool UnpackPackage(const std::wstring& zipPath,
+                   const std::wstring& destDir,
+                   std::wstring& errorText) {
+  wchar_t systemDir[MAX_PATH] = {};
+  GetSystemDirectoryW(systemDir, MAX_PATH);
+  return UnpackPackageWithToolsIn(systemDir, zipPath, destDir, errorText);
+}
+
+bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
+                              const std::wstring& zipPath,
+                              const std::wstring& destDir,
+                              std::wstring& errorText) {
+  const std::wstring tar = systemDir + L"\\tar.exe";
+  const DWORD attributes = GetFileAttributesW(tar.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    errorText =
+        L"Windows 10 (version 1803) or newer is needed to unpack the game.";
+    return false;
+  }
+
+  // Both paths are quoted; destDir never ends in a backslash, so its closing
+  // quote is never read as escaped.
+  const std::wstring commandLine = L"\"" + tar + L"\" -xf \"" + zipPath +
+                                   L"\" -C \"" + destDir + L"\"";
+  // CreateProcessW may write into the command line it is given.
+  std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+  writable.push_back(L'\0');
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+    errorText = L"Could not start the unpacker.";
+    return false;
+  }
+  UniqueHandleKernel process(info.hProcess);
+  UniqueHandleKernel thread(info.hThread);
+
+  WaitForSingleObject(process.get(), INFINITE);
+  // A failed read leaves 1 and counts as a failure.
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.get(), &exitCode);
+  process.reset();
+  thread.reset();
+
+  if (exitCode != 0) {
+    errorText = L"Unpacking failed. Make sure Gorm Ek is closed and try again.";
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,20 @@
+// Unpacking the downloaded zip package with the tar.exe that Windows 10
+// (1803 and later) ships in the system directory.
+#pragma once
+
+#include <string>
+
+// Runs "<system dir>\tar.exe" -xf "<zipPath>" -C "<destDir>" without a
+// window and waits for it. True when tar exited with code 0. On false,
+// errorText holds one user-facing sentence; on true it is untouched. The
+// package is never deleted here. destDir must not end in a backslash.
+bool UnpackPackage(const std::wstring& zipPath,
+                   const std::wstring& destDir,
+                   std::wstring& errorText);
+
+// The same with the directory that holds tar.exe given: for tests, which
+// cannot take tar.exe away from the system directory they share.
+bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
+                              const std::wstring& zipPath,
+                              const std::wstring& destDir,
+                              std::wstring& errorText);

@@ -1,0 +1,130 @@
+// UnpackPackage with the prefix's real tar.exe (bsdtar, as Windows ships).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "transfer/unpack.h"
+#include "test_support.h"
+
+namespace {
+
+const wchar_t kUnpackFailed[] =
+    L"Unpacking failed. Make sure Gorm Ek is closed and try again.";
+const wchar_t kNeedsWindows10[] =
+    L"Windows 10 (version 1803) or newer is needed to unpack the game.";
+
+class UnpackTest : public testing::Test {
+ protected:
+  // An install folder with spaces and a non-ASCII letter in its path.
+  void SetUp() override {
+    dest_ = scratch_.path() + L"\\My Games \u00c9\\Gorm Ek";
+    CreateDirectoryW((scratch_.path() + L"\\My Games \u00c9").c_str(), nullptr);
+    CreateDirectoryW(dest_.c_str(), nullptr);
+  }
+  test::ScratchDir scratch_;
+  std::wstring dest_;
+};
+
+TEST_F(UnpackTest, TreeComesOutByteIdentical) {
+  std::wstring error = L"untouched";
+  ASSERT_TRUE(UnpackPackage(test::TestPackage(L"tree.zip"), dest_, error));
+  EXPECT_EQ(L"untouched", error);
+  const std::vector<std::wstring> expected = {
+      L".config/.hidden",
+      L".leading dot.txt",
+      L"Gorm Ek.exe",
+      L"Sprachen/\u00dcbersetzung \u00e9t\u00e9.txt",
+      L"data/levels/deep/er/still/deeper.bin",
+      L"data/levels/level one.dat",
+      L"\u65e5\u672c\u8a9e/\u30c6\u30b9\u30c8.txt",
+  };
+  EXPECT_EQ(expected, test::ListFiles(dest_));
+  for (const std::wstring& rel : expected) {
+    SCOPED_TRACE(test::Narrow(rel));
+    std::wstring path = dest_ + L"\\" + rel;
+    for (wchar_t& c : path) {
+      if (c == L'/')
+        c = L'\\';
+    }
+    EXPECT_TRUE(test::PackageFileContent(rel) == test::ReadFileBytes(path));
+  }
+  const DWORD a = GetFileAttributesW((dest_ + L"\\empty folder").c_str());
+  EXPECT_TRUE(a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY));
+}
+
+TEST_F(UnpackTest, NewVersionOverwritesAndKeepsFilesItLacks) {
+  std::wstring error;
+  ASSERT_TRUE(UnpackPackage(test::TestPackage(L"v1.zip"), dest_, error));
+  ASSERT_TRUE(UnpackPackage(test::TestPackage(L"v2.zip"), dest_, error));
+  EXPECT_EQ("version two", test::ReadFileBytes(dest_ + L"\\Gorm Ek.exe"));
+  EXPECT_EQ("version two",
+            test::ReadFileBytes(dest_ + L"\\shared\\shared.txt"));
+  EXPECT_TRUE(test::PackageFileContent(L"old-only.txt") ==
+              test::ReadFileBytes(dest_ + L"\\old-only.txt"));
+}
+
+TEST_F(UnpackTest, BrokenArchivesFail) {
+  for (const wchar_t* name : {L"corrupt.zip", L"truncated.zip",
+                              L"no such package.zip"}) {
+    SCOPED_TRACE(test::Narrow(name));
+    std::wstring error;
+    EXPECT_FALSE(UnpackPackage(test::TestPackage(name), dest_, error));
+    EXPECT_EQ(kUnpackFailed, error);
+  }
+}
+
+TEST_F(UnpackTest, FileHeldOpenByAnotherProcessFails) {
+  std::wstring error;
+  ASSERT_TRUE(UnpackPackage(test::TestPackage(L"v1.zip"), dest_, error));
+  // This test process is "the game": it holds a file without sharing.
+  HANDLE held = CreateFileW((dest_ + L"\\Gorm Ek.exe").c_str(),
+                            GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  EXPECT_FALSE(UnpackPackage(test::TestPackage(L"v2.zip"), dest_, error));
+  EXPECT_EQ(kUnpackFailed, error);
+  CloseHandle(held);
+}
+
+TEST_F(UnpackTest, EntriesCannotEscapeTheFolder) {
+  std::wstring error;
+  UnpackPackage(test::TestPackage(L"escape.zip"), dest_, error);
+  // Whatever tar answers, every file it wrote is inside the install folder.
+  const std::wstring inside = L"My Games \u00c9/Gorm Ek/";
+  const std::vector<std::wstring> all = test::ListFiles(scratch_.path());
+  EXPECT_FALSE(all.empty());
+  for (const std::wstring& rel : all)
+    EXPECT_EQ(0u, rel.rfind(inside, 0)) << test::Narrow(rel);
+}
+
+TEST_F(UnpackTest, WithoutTarNothingStarts) {
+  test::ScratchDir systemDir;
+  std::wstring error;
+  // No tar.exe at all.
+  EXPECT_FALSE(UnpackPackageWithToolsIn(
+      systemDir.path(), test::TestPackage(L"v1.zip"), dest_, error));
+  EXPECT_EQ(kNeedsWindows10, error);
+  // A folder named tar.exe is no tar either.
+  CreateDirectoryW((systemDir.path() + L"\\tar.exe").c_str(), nullptr);
+  error.clear();
+  EXPECT_FALSE(UnpackPackageWithToolsIn(
+      systemDir.path(), test::TestPackage(L"v1.zip"), dest_, error));
+  EXPECT_EQ(kNeedsWindows10, error);
+  EXPECT_TRUE(test::ListFiles(dest_).empty());
+}
+
+TEST_F(UnpackTest, TarThatCannotStart) {
+  test::ScratchDir systemDir;
+  // A file named tar.exe that is no program.
+  test::WriteFileBytes(systemDir.path() + L"\\tar.exe", "not a program");
+  std::wstring error;
+  EXPECT_FALSE(UnpackPackageWithToolsIn(
+      systemDir.path(), test::TestPackage(L"v1.zip"), dest_, error));
+  EXPECT_EQ(L"Could not start the unpacker.", error);
+  EXPECT_TRUE(test::ListFiles(dest_).empty());
+}
+
+}  // namespace
