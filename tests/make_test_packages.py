@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Writes the zip packages that the unpacking tests extract with tar.exe,
 and a folder tree with a link loop for the size walk.
 

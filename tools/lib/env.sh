@@ -29,5 +29,9 @@ gormek_user_dir() {
 gormek_start_wineserver() {
   if wineserver -p >/dev/null 2>&1 </dev/null; then
     wine wineboot >/dev/null 2>&1 </dev/null || true
+    # Keeps the desktop process alive between test programs.
+    if [ -f "$GORMEK_CACHE/keep_desktop.exe" ]; then
+      (setsid wine "$GORMEK_CACHE/keep_desktop.exe" >/dev/null 2>&1 </dev/null &)
+    fi
   fi
 }
