@@ -1,8 +1,10 @@
 #include <windows.h>
 
-#include "startup/command_line.h"
+#include "startup/entry_point.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  ParseCommandLine(ProcessArguments());
-  return 0;
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Before anything else: DLLs load from System32 only, never from the
+  // folder of a downloaded setup program or the current directory.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return RunProgram(instance);
 }

@@ -1,0 +1,103 @@
+#include "removal/uninstall.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "integration/shortcuts.h"
+#include "platform/text.h"
+#include "platform/unique_handle.h"
+#include "removal/relocation.h"
+#include "startup/install_dir.h"
+#include "startup/setup_state.h"
+
+namespace {
+
+const wchar_t kTitle[] = L"Uninstall Gorm Ek";
+constexpr DWORD kWaitPerProcessMs = 30000;
+
+void DeleteShortcut(const std::wstring& path) {
+  // An unknown folder gives no path: never a bare "\Gorm Ek.lnk".
+  if (!path.empty())
+    DeleteFileW(path.c_str());
+}
+
+// True when the whole folder went away.
+bool DeleteFolder(const std::wstring& folder) {
+  std::wstring from = folder;
+  from.push_back(L'\0');  // a list of exactly one path, double-NUL ended
+  SHFILEOPSTRUCTW op = {};
+  op.hwnd = nullptr;
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.pTo = nullptr;
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+  const int result = SHFileOperationW(&op);
+  return result == 0 && !op.fAnyOperationsAborted;
+}
+
+}  // namespace
+
+std::wstring UninstallFolder() {
+  std::wstring folder = ReadRegisteredInstallDir();
+  if (folder.empty())
+    folder = ProgramDirectory();
+  return folder;
+}
+
+bool IsSafeToDelete(const std::wstring& folder) {
+  const std::wstring game = folder + L"\\" + g_product.gameExe;
+  const DWORD a = GetFileAttributesW(game.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY))
+    return false;
+  const std::wstring name = g_product.gameName;
+  const std::wstring tail =
+      folder.size() >= name.size() ? folder.substr(folder.size() - name.size())
+                                   : folder;
+  return EqualsAsciiNoCase(tail, name);
+}
+
+int RunUninstall(bool confirmed, bool relocated) {
+  const std::wstring folder = UninstallFolder();
+
+  if (!confirmed) {
+    const std::wstring question = L"Remove Gorm Ek from\n" + folder + L" ?";
+    if (MessageBoxW(nullptr, question.c_str(), kTitle,
+                    MB_YESNO | MB_ICONQUESTION) != IDYES) {
+      return 0;
+    }
+  }
+
+  if (!relocated && IsRunningFromFolder(folder) &&
+      RelaunchFromTempCopy({L"/uninstall", L"/confirmed"})) {
+    return 0;
+  }
+
+  for (const std::uint32_t pid : g_state.waitPids) {
+    UniqueHandleKernel process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (process)
+      WaitForSingleObject(process.get(), kWaitPerProcessMs);
+  }
+
+  DeleteShortcut(StartMenuShortcutPath());
+  DeleteShortcut(DesktopShortcutPath());
+
+  bool folderFullyRemoved = true;
+  if (IsSafeToDelete(folder))
+    folderFullyRemoved = DeleteFolder(folder);
+
+  RegDeleteTreeW(HKEY_CURRENT_USER, g_product.uninstallKey);
+  RegDeleteTreeW(HKEY_CURRENT_USER, g_product.settingsKey);
+
+  if (folderFullyRemoved) {
+    MessageBoxW(nullptr, L"Gorm Ek was removed.", kTitle,
+                MB_OK | MB_ICONINFORMATION);
+  } else {
+    const std::wstring text =
+        L"Gorm Ek was removed, but some files could not be deleted.\n"
+        L"Close the game and delete this folder by hand:\n" +
+        folder;
+    MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONWARNING);
+  }
+  return 0;
+}

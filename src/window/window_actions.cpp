@@ -1,0 +1,229 @@
+#include "window/window_actions.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shobjidl.h>
+
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "pipeline/install_worker.h"
+#include "platform/com_ptr.h"
+#include "startup/install_dir.h"
+#include "startup/setup_state.h"
+#include "window/worker_messages.h"
+
+namespace {
+
+constexpr int kBrowseId = 101;
+constexpr int kInstallId = 102;
+constexpr int kCancelId = 103;
+const wchar_t kInstallTitle[] = L"Gorm Ek Setup";
+
+bool IsChecked(HWND box) {
+  return box && SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void ShowInstallFailure(const std::wstring& text) {
+  SetWindowTextW(g_state.statusLabel, L"");
+  SendMessageW(g_state.progressBar, PBM_SETPOS, 0, 0);
+  MessageBoxW(g_state.mainWindow, text.c_str(), kInstallTitle,
+              MB_OK | MB_ICONERROR);
+  SetInputsEnabled(true);
+}
+
+void ShowUpdateFailure(const std::wstring& text) {
+  MessageBoxW(g_state.mainWindow, UpdateFailureText(text).c_str(), L"Gorm Ek",
+              MB_OK | MB_ICONERROR);
+  DestroyWindow(g_state.mainWindow);
+}
+
+void OnSetupDone(bool success, const std::wstring& text) {
+  g_state.workerRunning = false;
+  if (g_state.cancelPending) {
+    DestroyWindow(g_state.mainWindow);
+    return;
+  }
+  if (g_state.updateMode) {
+    if (success) {
+      LaunchGame();
+      DestroyWindow(g_state.mainWindow);
+    } else {
+      ShowUpdateFailure(text);
+    }
+    return;
+  }
+  if (!success) {
+    ShowInstallFailure(text);
+    return;
+  }
+  g_state.finished = true;
+  SetWindowTextW(g_state.statusLabel, text.c_str());
+  if (IsChecked(g_state.launchCheck)) {
+    LaunchGame();
+    DestroyWindow(g_state.mainWindow);
+    return;
+  }
+  SetWindowTextW(g_state.installButton, L"Close");
+  EnableWindow(g_state.installButton, TRUE);
+  ShowWindow(g_state.cancelButton, SW_HIDE);
+}
+
+LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case kBrowseId:
+          BrowseForFolder(window);
+          return 0;
+        case kInstallId:
+          if (g_state.finished)
+            DestroyWindow(g_state.mainWindow);
+          else if (!g_state.workerRunning)
+            StartWorker();
+          return 0;
+        case kCancelId:
+          CancelOrClose();
+          return 0;
+        default:
+          break;
+      }
+      break;
+    case WM_CLOSE:
+      CancelOrClose();
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    case WM_SETUP_STATUS: {
+      const std::wstring text = TakePostedText(lParam);
+      // Once the user asked to cancel, "Cancelling..." stays.
+      if (!g_state.cancelRequested.load())
+        SetWindowTextW(g_state.statusLabel, text.c_str());
+      return 0;
+    }
+    case WM_SETUP_PROGRESS:
+      SendMessageW(g_state.progressBar, PBM_SETPOS, wParam, 0);
+      return 0;
+    case WM_SETUP_DONE: {
+      const std::wstring text = TakePostedText(lParam);
+      OnSetupDone(wParam != 0, text);
+      return 0;
+    }
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+LRESULT CALLBACK SetupWindowProc(HWND window,
+                                 UINT message,
+                                 WPARAM wParam,
+                                 LPARAM lParam) {
+  // No exception may cross into the system's message dispatch.
+  try {
+    return HandleMessage(window, message, wParam, lParam);
+  } catch (...) {
+    return 0;
+  }
+}
+
+void StartWorker() {
+  WorkerJob job;
+  if (!g_state.updateMode) {
+    const std::wstring boxText = ReadFolderBoxText(g_state.folderEdit);
+    if (!AcceptInstallDir(boxText)) {
+      MessageBoxW(g_state.mainWindow,
+                  L"Please enter a full folder path, like C:\\Games\\Gorm Ek.",
+                  kInstallTitle, MB_OK | MB_ICONWARNING);
+      return;
+    }
+    SetWindowTextW(g_state.folderEdit, g_state.installDir.c_str());
+    job.startMenuShortcut = IsChecked(g_state.startMenuCheck);
+    job.desktopShortcut = IsChecked(g_state.desktopCheck);
+  } else {
+    job.startMenuShortcut = true;
+    job.desktopShortcut = false;
+  }
+  job.installDir = g_state.installDir;
+  job.updateMode = g_state.updateMode;
+
+  g_state.workerRunning = true;
+  g_state.cancelRequested.exchange(false);
+  SetInputsEnabled(false);
+  try {
+    std::thread(InstallWorker, std::move(job.installDir), job.startMenuShortcut,
+                job.desktopShortcut, job.updateMode)
+        .detach();
+  } catch (const std::system_error&) {
+    // No thread means no completion message will ever come: report it as a
+    // failed run at once so the window does not stay disabled.
+    OnSetupDone(false,
+                L"The installation could not be started. Close other "
+                L"programs and try again.");
+  }
+}
+
+void CancelOrClose() {
+  if (!g_state.workerRunning) {
+    DestroyWindow(g_state.mainWindow);
+    return;
+  }
+  g_state.cancelRequested.exchange(true);
+  g_state.cancelPending = true;
+  SetWindowTextW(g_state.statusLabel, L"Cancelling...");
+}
+
+void SetInputsEnabled(bool enabled) {
+  for (HWND control : {g_state.folderEdit, g_state.browseButton,
+                       g_state.startMenuCheck, g_state.desktopCheck,
+                       g_state.launchCheck, g_state.installButton}) {
+    if (control)
+      EnableWindow(control, enabled ? TRUE : FALSE);
+  }
+}
+
+void BrowseForFolder(HWND owner) {
+  std::wstring choice;
+  {
+    ComPtr<IFileOpenDialog> dialog;
+    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr,
+                                CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
+                                dialog.put_void()))) {
+      return;
+    }
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
+    dialog->SetTitle(L"Choose where to install Gorm Ek");
+    if (SUCCEEDED(dialog->Show(owner))) {
+      ComPtr<IShellItem> item;
+      if (SUCCEEDED(dialog->GetResult(item.put()))) {
+        PWSTR path = nullptr;
+        if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path)
+          choice = path;
+        CoTaskMemFree(path);
+      }
+    }
+  }
+  if (!choice.empty())
+    SetWindowTextW(g_state.folderEdit, NormalizeInstallDir(choice).c_str());
+}
+
+void LaunchGame() {
+  const std::wstring game = g_state.installDir + L"\\" + g_product.gameExe;
+  ShellExecuteW(nullptr, L"open", game.c_str(), nullptr,
+                g_state.installDir.c_str(), SW_SHOWNORMAL);
+}
+
+std::wstring UpdateFailureText(const std::wstring& errorText) {
+  return L"The update failed:\n" + errorText +
+         L"\n\nYou can also download the installer again from " +
+         kDefaultSiteHost + L".";
+}

@@ -1,0 +1,36 @@
+// The setup window's behaviour: its window procedure and the user's actions.
+// Everything here runs on the main thread.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Window procedure of the "GormEkSetup" class.
+LRESULT CALLBACK SetupWindowProc(HWND window,
+                                 UINT message,
+                                 WPARAM wParam,
+                                 LPARAM lParam);
+
+// Install mode: runs the full-path check (warning box on rejection) and reads
+// the shortcut boxes; update mode: no check. Then marks the worker running,
+// clears cancelRequested, disables the inputs and starts the detached worker
+// thread. A thread that cannot be started is reported like a failed run.
+void StartWorker();
+
+// Idle: destroys the window. Running: asks the worker to stop and shows
+// "Cancelling..."; the window closes when the worker reports.
+void CancelOrClose();
+
+// Enables or disables the folder box, Browse, the three check boxes and the
+// main button (null handles are skipped); Cancel is never disabled.
+void SetInputsEnabled(bool enabled);
+
+// The folder picker; a chosen folder goes into the folder box normalised.
+void BrowseForFolder(HWND owner);
+
+// Starts installDir\Gorm Ek.exe with the verb "open"; not reported.
+void LaunchGame();
+
+// The update-failure box's text for a worker's error text.
+std::wstring UpdateFailureText(const std::wstring& errorText);
