@@ -32,3 +32,33 @@ def wine(*args, timeout=120, cwd=None):
 def _prefix_ready():
     if not (PREFIX / ".gormek-ready").exists():
         pytest.exit("no test prefix: run tools/testbench (tools/check does)", returncode=2)
+
+
+@pytest.fixture
+def site(tmp_path):
+    """A download site with the sample game published as version 42."""
+    from harness import Site
+    s = Site(tmp_path)
+    s.publish_game(42)
+    yield s
+    s.stop()
+
+
+# Install folders of the end-to-end tests, below C:\ of the test prefix.
+TEST_ROOT_WIN = "C:\\GormEkTest"
+
+
+@pytest.fixture
+def clean_machine():
+    """Starts each window test from a known prefix state: no registry keys,
+    no shortcuts, no packages or setup copies in the temporary folder, no
+    test install folders, no game log, and no setup window left open."""
+    import shutil
+    from harness import driver, unix_path, temp_dir, kill_windows_processes
+    kill_windows_processes("GormEkSetup", "Gorm Ek.exe")
+    driver(["reset-state"])
+    shutil.rmtree(unix_path(TEST_ROOT_WIN), ignore_errors=True)
+    unix_path(TEST_ROOT_WIN).mkdir(parents=True)
+    (temp_dir() / "GormEk-game-log.txt").unlink(missing_ok=True)
+    yield TEST_ROOT_WIN
+    kill_windows_processes("GormEkSetup", "Gorm Ek.exe")

@@ -1,0 +1,188 @@
+"""Drives the real GormEkSetup.exe under Wine: a local download site with the
+sample game, the UI driver, and the prefix's files and registry."""
+import json
+import os
+import pathlib
+import pwd
+import shutil
+import subprocess
+import time
+import urllib.request
+import zipfile
+
+from conftest import BUILD, PREFIX, REPO, windows_path
+
+SETUP_EXE = BUILD / "GormEkSetup.exe"
+DRIVER = BUILD / "tests" / "ui_driver.exe"
+GAME_EXE = BUILD / "sample" / "Gorm Ek.exe"
+WINE_RUN = REPO / "tools" / "wine-run"
+USER = PREFIX / "drive_c" / "users" / pwd.getpwuid(os.getuid()).pw_name
+LOGS = pathlib.Path(os.environ.get("GORMEK_E2E_LOGS", BUILD / "e2e-logs"))
+
+# Control ids of the setup window.
+IDC_BROWSE, IDC_INSTALL, IDC_CANCEL = 101, 102, 103
+IDOK, IDYES, IDNO = 1, 6, 7
+
+
+def unix_path(win):
+    """The prefix's Unix path for a C: path, or the Z: mapping."""
+    if win[:2].upper() == "Z:":
+        return pathlib.Path(win[2:].replace("\\", "/"))
+    assert win[:2].upper() == "C:", win
+    return PREFIX / "drive_c" / win[3:].replace("\\", "/")
+
+
+class DriverError(AssertionError):
+    pass
+
+
+def driver(*commands, timeout=90):
+    """Runs ui_driver with commands (each a list) and returns its JSON lines.
+
+    Raises DriverError when a command fails."""
+    args = []
+    for c in commands:
+        if args:
+            args.append("--")
+        args.extend(str(a) for a in c)
+    LOGS.mkdir(parents=True, exist_ok=True)
+    out_file = LOGS / f"driver-{os.getpid()}.out"
+    with open(out_file, "wb") as out:
+        rc = subprocess.run([str(WINE_RUN), str(DRIVER), *args], stdin=subprocess.DEVNULL,
+                            stdout=out, stderr=subprocess.DEVNULL, timeout=timeout).returncode
+    lines = [json.loads(l) for l in out_file.read_text(encoding="utf-8").splitlines()
+             if l.startswith(("{", "["))]
+    if rc != 0:
+        raise DriverError(f"ui_driver {args}: rc {rc}: {lines}")
+    return lines
+
+
+def one(*command, timeout=90):
+    return driver(command, timeout=timeout)[-1]
+
+
+class SetupProcess:
+    """GormEkSetup.exe (or another exe) running under Wine."""
+
+    def __init__(self, *args, exe=SETUP_EXE, env=None):
+        LOGS.mkdir(parents=True, exist_ok=True)
+        self.log = open(LOGS / f"setup-{time.time_ns()}.log", "wb")
+        self.proc = subprocess.Popen([str(WINE_RUN), str(exe), *map(str, args)],
+                                     stdin=subprocess.DEVNULL, stdout=self.log,
+                                     stderr=self.log, env=env)
+
+    def wait(self, timeout=60):
+        try:
+            return self.proc.wait(timeout=timeout)
+        finally:
+            self.log.close()
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self.log.close()
+
+
+def controls():
+    """The setup window's controls, in creation order."""
+    return one("controls")
+
+
+def control(items, cls=None, text=None, id=None):
+    for c in items:
+        if (cls is None or c["class"].lower() == cls.lower()) and \
+           (text is None or c["text"] == text) and (id is None or c["id"] == id):
+            return c
+    raise AssertionError(f"no control {cls} {text} {id} in {items}")
+
+
+def watch(timeout_ms=60000):
+    """Status lines, bar positions and the end (window gone or a box)."""
+    return driver(["watch", timeout_ms], timeout=timeout_ms / 1000 + 30)
+
+
+def statuses(events):
+    return [e["status"] for e in events if "status" in e]
+
+
+class Site:
+    """A download site folder served by tools/site on 127.0.0.1."""
+
+    def __init__(self, root: pathlib.Path):
+        self.root = root
+        self.dir = root / "site"
+        self.dir.mkdir(parents=True, exist_ok=True)
+        self.pid_file = root / "site.pid"
+        port_file = root / "site.port"
+        subprocess.run([str(REPO / "tools" / "site"), str(self.dir), "--port", "0",
+                        "--port-file", str(port_file), "--log", str(root / "requests.log"),
+                        "--detach", "--pid-file", str(self.pid_file)], check=True)
+        self.port = int(port_file.read_text())
+        self.url = f"http://127.0.0.1:{self.port}/"
+
+    def stop(self):
+        subprocess.run([str(REPO / "tools" / "site"), "--stop", str(self.pid_file)])
+
+    def fault(self, name, spec):
+        urllib.request.urlopen(f"{self.url}_control/set?file={name}&fault={spec}").read()
+
+    def clear_faults(self):
+        urllib.request.urlopen(f"{self.url}_control/clear").read()
+
+    def publish_game(self, version, extra=None, name="game"):
+        """Publishes the sample game (plus extra {relpath: bytes}) as version."""
+        game = self.root / f"{name}-{version}"
+        if game.exists():
+            shutil.rmtree(game)
+        game.mkdir(parents=True)
+        shutil.copy(GAME_EXE, game / "Gorm Ek.exe")
+        (game / "game-version.txt").write_text(f"{version}\n")
+        (game / "data").mkdir()
+        (game / "data" / "level 1.dat").write_bytes(bytes(range(256)) * 40)
+        for rel, data in (extra or {}).items():
+            p = game / rel
+            p.parent.mkdir(parents=True, exist_ok=True)
+            p.write_bytes(data)
+        subprocess.run([str(REPO / "tools" / "publish"), str(game), str(version), str(self.dir)],
+                       check=True, stdout=subprocess.DEVNULL)
+        return game
+
+    def write_package(self, version, files):
+        """A package written by hand ({name: bytes}), for broken packages."""
+        path = self.dir / ("GormEk-%04d.zip" % version)
+        with zipfile.ZipFile(path, "w") as z:
+            for rel, data in files.items():
+                z.writestr(rel, data)
+        (self.dir / "version.txt").write_text(f"{version}\n")
+
+    def requests(self):
+        log = self.root / "requests.log"
+        if not log.exists():
+            return []
+        return [json.loads(l) for l in log.read_text().splitlines()]
+
+
+def temp_dir():
+    return USER / "Temp"
+
+
+def game_log():
+    p = temp_dir() / "GormEk-game-log.txt"
+    return p.read_text(encoding="utf-8") if p.exists() else ""
+
+
+def wait_until(predicate, timeout=20, step=0.1):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if predicate():
+            return True
+        time.sleep(step)
+    return predicate()
+
+
+def kill_windows_processes(*names):
+    """Ends leftover Windows processes of the test prefix by image name."""
+    for name in names:
+        subprocess.run(["pkill", "-f", name], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
