@@ -26,11 +26,16 @@ std::wstring g_targetClass = L"GormEkSetup";
 
 // Another process's control text: WM_GETTEXT through SendMessageTimeout
 // (GetWindowTextW returns nothing for another process's EDIT).
-std::wstring TextOf(HWND w) {
+// `ok` tells whether the window answered at all (one being destroyed does
+// not, and must not read as an empty text).
+std::wstring TextOf(HWND w, bool* ok = nullptr) {
   wchar_t buffer[4096] = {};
   DWORD_PTR result = 0;
-  SendMessageTimeoutW(w, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer),
-                      SMTO_ABORTIFHUNG, 2000, &result);
+  const LRESULT answered =
+      SendMessageTimeoutW(w, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer),
+                          SMTO_ABORTIFHUNG, 2000, &result);
+  if (ok)
+    *ok = answered != 0 && IsWindow(w);
   return buffer;
 }
 
@@ -202,14 +207,19 @@ bool CmdWatch(DWORD timeoutMs) {
       Emit("{\"t\":" + std::to_string(t) + ",\"gone\":true}");
       return true;
     }
-    const std::wstring status = TextOf(StatusOf(w));
-    if (status != lastStatus) {
+    bool read = false;
+    const std::wstring status = TextOf(StatusOf(w), &read);
+    if (read && status != lastStatus) {
       lastStatus = status;
       Emit("{\"t\":" + std::to_string(t) + ",\"status\":" + Json(status) + "}");
     }
-    const LRESULT pos = Send(ProgressOf(w), PBM_GETPOS, 0, 0);
-    if (pos != lastPos) {
-      lastPos = pos;
+    HWND bar = ProgressOf(w);
+    DWORD_PTR pos = 0;
+    read = SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000,
+                               &pos) != 0 &&
+           IsWindow(bar);
+    if (read && static_cast<LRESULT>(pos) != lastPos) {
+      lastPos = static_cast<LRESULT>(pos);
       Emit("{\"t\":" + std::to_string(t) + ",\"pos\":" + std::to_string(pos) +
            "}");
     }

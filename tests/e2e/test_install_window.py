@@ -100,3 +100,354 @@ def test_install_then_start_the_game(site, clean_machine):
     assert wait_until(lambda: "started" in game_log())
     assert f"folder={folder}" in game_log()
     assert f"cwd={folder}" in game_log()
+
+
+# Install layout, in creation order: class, text, style, x, y, w, h, id.
+INSTALL_LAYOUT = [
+    ("Static", "Install Gorm Ek", 0x50000000, 16, 14, 448, 26, 0),
+    ("Static", "Install folder:", 0x50000000, 16, 50, 448, 18, 0),
+    ("Edit", None, 0x50810080, 16, 70, 352, 24, 0),
+    ("Button", "Browse...", 0x50010000, 376, 69, 88, 26, 101),
+    ("Button", "Add to the Start menu", 0x50010003, 16, 106, 448, 22, 0),
+    ("Button", "Create a desktop shortcut", 0x50010003, 16, 130, 448, 22, 0),
+    ("Button", "Start Gorm Ek when done", 0x50010003, 16, 154, 448, 22, 0),
+    ("Static", "", 0x5000000C, 16, 190, 448, 20, 0),
+    ("msctls_progress32", "", 0x50000000, 16, 214, 448, 18, 0),
+    ("Button", "Install", 0x50010001, 272, 248, 96, 30, 102),
+    ("Button", "Cancel", 0x50010000, 376, 248, 88, 30, 103),
+]
+
+UPDATE_LAYOUT = [
+    ("Static", "Updating Gorm Ek", 0x50000000, 16, 14, 448, 26, 0),
+    ("Static", None, 0x5000000C, 16, 50, 448, 20, 0),
+    ("msctls_progress32", "", 0x50000000, 16, 74, 448, 18, 0),
+    ("Button", "Cancel", 0x50000000, 376, 106, 88, 30, 103),
+]
+
+
+def scale(v, dpi):
+    # MulDiv rounds halves away from zero.
+    return (v * dpi * 2 + 96) // (96 * 2)
+
+
+def check_layout(items, layout, dpi):
+    assert len(items) == len(layout)
+    for c, (cls, text, style, x, y, w, h, cid) in zip(items, layout):
+        assert c["class"].lower() == cls.lower(), c
+        if text is not None:
+            assert c["text"] == text, c
+        # The edit control takes WS_BORDER over and draws the border itself.
+        ignore = 0x00800000 if cls == "Edit" else 0
+        assert c["style"] & ~ignore == style & ~ignore, c
+        assert c["rect"] == [scale(x, dpi), scale(y, dpi), scale(w, dpi), scale(h, dpi)], c
+        assert c["id"] == cid, c
+
+
+def test_install_layout_at_96_dpi(site, clean_machine):
+    proc = start_install(site)
+    win = one("window")
+    assert win["title"] == "Gorm Ek Setup"
+    assert win["client"] == [480, 292]
+    assert win["style"] & 0x00CA0000 == 0x00CA0000
+    assert not win["style"] & 0x00050000  # no sizing border, no maximise box
+    items = controls()
+    check_layout(items, INSTALL_LAYOUT, 96)
+    assert [c["checked"] for c in items[4:7]] == [1, 1, 1]
+    assert items[2]["text"].endswith("\\Programs\\Gorm Ek")
+    assert items[8]["pos"] == 0 and items[8]["max"] == 1000
+    tab_stops = [c["index"] for c in items if c["style"] & 0x00010000]
+    assert tab_stops == [2, 3, 4, 5, 6, 9, 10]
+    one("click", IDC_CANCEL)  # before anything started: closes at once
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+
+
+def test_reinstall_layout_when_already_installed(site, clean_machine):
+    folder = clean_machine + "\\Earlier\\Gorm Ek"
+    one("set-install-dir", folder)
+    proc = start_install(site)
+    items = controls()
+    assert control(items, id=IDC_INSTALL)["text"] == "Reinstall"
+    assert items[7]["text"] == "Already installed: installing again gets the newest version."
+    assert items[2]["text"] == folder
+    one("close")
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+
+
+def test_update_layout(site, clean_machine):
+    # The update starts at once; a stalled site keeps it running while we look.
+    site.fault("version.txt", "stall-5")
+    proc = SetupProcess("/update", clean_machine, "/site", site.url)
+    win = one("wait-window", 30000)
+    assert win["title"] == "Updating Gorm Ek"
+    assert win["client"] == [480, 150]
+    items = controls()
+    check_layout(items, UPDATE_LAYOUT, 96)
+    assert not any(c["style"] & 0x00010000 for c in items)  # no tab stops
+    one("click", IDC_CANCEL)
+    assert one("status")["status"] == "Cancelling..."
+    one("wait-gone", 30000)
+    assert proc.wait() == 0
+
+
+@pytest.fixture
+def dpi_144():
+    from conftest import wine
+    key = "HKCU\\Control Panel\\Desktop"
+    assert wine("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f") == 0
+    yield 144
+    wine("reg", "delete", key, "/v", "LogPixels", "/f")
+
+
+def test_install_layout_at_144_dpi(site, clean_machine, dpi_144):
+    proc = start_install(site)
+    win = one("window")
+    assert win["client"] == [720, 438]
+    items = controls()
+    check_layout(items, INSTALL_LAYOUT, 144)
+    assert control(items, id=IDC_INSTALL)["rect"][:2] == [408, 372]
+    one("close")
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+
+
+def fail_version_404(site, root):
+    site.fault("version.txt", "status-404")
+    return re.escape(f"The server answered 404 for\n{site.url}version.txt?t=") + r"\d+"
+
+
+def fail_version_html(site, root):
+    site.fault("version.txt", "html")
+    return re.escape("The version file on the server is not valid.")
+
+
+def fail_version_zero(site, root):
+    (site.dir / "version.txt").write_text("0\n")
+    return re.escape("The version file on the server is not valid.")
+
+
+def fail_package(status):
+    def setup(site, root):
+        site.fault("GormEk-0042.zip", f"status-{status}")
+        return re.escape(f"The server answered {status} for\n{site.url}GormEk-0042.zip")
+    return setup
+
+
+def fail_package_cut(site, root):
+    site.fault("GormEk-0042.zip", "cut-3000")
+    return re.escape("The download was incomplete. Try again.")
+
+
+def fail_package_reset(site, root):
+    site.fault("GormEk-0042.zip", "reset-3000")
+    return re.escape("The download was interrupted.")
+
+
+def fail_corrupt_package(site, root):
+    (site.dir / "GormEk-0043.zip").write_bytes(b"PK\x03\x04" + bytes(range(256)) * 20)
+    (site.dir / "version.txt").write_text("43\n")
+    return re.escape("Unpacking failed. Make sure Gorm Ek is closed and try again.")
+
+
+def fail_package_without_game(site, root):
+    site.write_package(44, {"readme.txt": b"no game here", "Gorm Ek.exe/": b""})
+    return re.escape("The download did not contain the game.")
+
+
+CASES = [
+    ("version 404", fail_version_404, None),
+    ("version file is an HTML page", fail_version_html, None),
+    ("version 0", fail_version_zero, None),
+    ("package 404", fail_package(404), None),
+    ("package 500", fail_package(500), None),
+    ("package cut short", fail_package_cut, None),
+    ("connection reset", fail_package_reset, None),
+    ("corrupt package", fail_corrupt_package, None),
+    ("package without the game", fail_package_without_game, None),
+    ("folder under a file", None, "file.txt\\sub"),
+    ("folder that cannot be written", None, "unwritable"),
+]
+
+
+def test_every_failure_reaches_an_error_box_and_the_window_recovers(site, clean_machine):
+    root = unix_path(clean_machine)
+    (root / "file.txt").write_text("a file, not a folder")
+    # A folder named ".write-test" where the write test wants its file.
+    (root / "unwritable" / "Gorm Ek" / ".write-test").mkdir(parents=True)
+    proc = start_install(site)
+    set_launch(False)
+    for name, fault, subfolder in CASES:
+        site.clear_faults()
+        (site.dir / "version.txt").write_text("42\n")
+        folder = clean_machine + "\\" + (subfolder or "ok")
+        win_install = folder + "\\Gorm Ek"
+        if fault:
+            expected = fault(site, root)
+        elif subfolder.startswith("file.txt"):
+            expected = re.escape(f"Could not create the folder\n{win_install}\nPick another folder.")
+        else:
+            expected = re.escape(f"No permission to write to\n{win_install}\nPick another folder.")
+        set_folder(folder)
+        one("click", IDC_INSTALL)
+        events = watch(60000)
+        box = events[-1].get("box")
+        assert box, (name, events)
+        assert box["title"] == "Gorm Ek Setup", name
+        assert re.fullmatch(expected, box["text"]), (name, box["text"])
+        one("answer-box", IDOK)
+        items = controls()
+        assert items[7]["text"] == "", name  # status line cleared
+        assert items[8]["pos"] == 0, name
+        assert all(items[i]["enabled"] for i in (2, 3, 4, 5, 6, 9)), name
+        assert items[9]["text"] == "Install", name
+        assert one("reg-dump") == {"uninstall": None, "settings": None}, name
+        assert not list(temp_dir().glob("GormEk-*.zip")), name
+
+    # With the site mended, the next press of Install succeeds.
+    site.clear_faults()
+    (site.dir / "version.txt").write_text("42\n")
+    set_folder(clean_machine + "\\ok")
+    one("click", IDC_INSTALL)
+    assert watch(60000)[-1].get("finished")
+    assert one("reg-dump")["settings"]["Version"]["data"] == "0042"
+    one("click", IDC_INSTALL)
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+
+
+def test_unreachable_site(clean_machine):
+    import socket
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    url = f"http://127.0.0.1:{port}/"
+    proc = SetupProcess("/site", url)
+    one("wait-window", 30000)
+    set_folder(clean_machine)
+    one("click", IDC_INSTALL)
+    box = watch(60000)[-1]["box"]
+    assert re.fullmatch(re.escape(f"Could not reach {url}version.txt?t=") + r"\d+" +
+                        re.escape(".\nCheck your internet connection."), box["text"])
+    one("answer-box", IDOK)
+    one("close")
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+
+
+def test_rejected_folder_changes_nothing(site, clean_machine):
+    proc = start_install(site)
+    for typed in ["Games", "", "\\\\server\\share"]:
+        set_folder(typed)
+        one("click", IDC_INSTALL)
+        box = one("wait-box", 10000)
+        assert box == {"title": "Gorm Ek Setup",
+                       "text": "Please enter a full folder path, like C:\\Games\\Gorm Ek."}
+        one("answer-box", IDOK)
+        items = controls()
+        assert items[2]["text"] == typed
+        assert all(items[i]["enabled"] for i in (2, 3, 4, 5, 6, 9))
+        assert items[7]["text"] == ""
+    assert site.requests() == []
+    one("close")
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+
+
+def poll_status(predicate, timeout=30):
+    seen = []
+    def check():
+        s = one("status")["status"]
+        seen.append(s)
+        return predicate(s)
+    assert wait_until(check, timeout=timeout, step=0.05), seen
+    return seen[-1]
+
+
+def test_cancel_during_a_slow_download(site, clean_machine):
+    site.publish_game(42, extra={"big.bin": bytes(3 * 1024 * 1024)})
+    # The first 64 KiB arrive, then the server pauses: Cancel is pressed while
+    # the download waits for its next block.
+    site.fault("GormEk-0042.zip", "pause-65536-3")
+    proc = start_install(site)
+    set_folder(clean_machine)
+    one("click", IDC_INSTALL)
+    poll_status(lambda s: s.startswith("Downloading version 0042..."))
+    one("click", IDC_CANCEL)
+    events = watch(30000)
+    # "Cancelling..." stays: the status lines posted later are dropped.
+    assert statuses(events) == ["Cancelling..."], events
+    assert events[-1].get("gone"), events
+    assert events[-1]["t"] > 1000  # the window waited for the worker
+    assert proc.wait() == 0
+    assert not list(temp_dir().glob("GormEk-*.zip"))
+    assert one("reg-dump") == {"uninstall": None, "settings": None}
+    assert not (unix_path(clean_machine) / "Gorm Ek" / "Gorm Ek.exe").exists()
+    assert game_log() == ""
+
+
+def test_close_box_during_a_slow_download_acts_as_cancel(site, clean_machine):
+    site.publish_game(42, extra={"big.bin": bytes(3 * 1024 * 1024)})
+    site.fault("GormEk-0042.zip", "pause-65536-3")
+    proc = start_install(site)
+    set_folder(clean_machine)
+    one("click", IDC_INSTALL)
+    poll_status(lambda s: s.startswith("Downloading"))
+    one("close")
+    one("close")  # again: changes nothing
+    events = watch(30000)
+    assert statuses(events) == ["Cancelling..."], events
+    assert events[-1].get("gone")
+    assert proc.wait() == 0
+    assert one("reg-dump") == {"uninstall": None, "settings": None}
+
+
+def test_cancel_during_unpacking_still_completes(site, clean_machine):
+    # Thousands of files keep tar busy long enough to press Cancel.
+    many = {f"data/many/{i:05d}.txt": b"x" * 100 for i in range(4000)}
+    site.publish_game(42, extra=many)
+    proc = start_install(site)
+    set_folder(clean_machine)
+    one("click", IDC_INSTALL)
+    poll_status(lambda s: s == "Unpacking...", timeout=60)
+    one("click", IDC_CANCEL)
+    events = watch(60000)
+    assert events[-1].get("gone"), events
+    assert proc.wait() == 0
+    folder = clean_machine + "\\Gorm Ek"
+    # The run went on to its end: files, setup copy, registration.
+    assert (unix_path(folder) / "data" / "many" / "03999.txt").exists()
+    assert (unix_path(folder) / "GormEkSetup.exe").exists()
+    assert one("reg-dump")["settings"]["InstallDir"]["data"] == folder
+    # The game is not started after a cancel, even on success.
+    assert game_log() == ""
+
+
+def test_install_waits_for_listed_processes(site, clean_machine):
+    import json
+    import subprocess
+    import time
+    from harness import DRIVER, LOGS, WINE_RUN
+    out = LOGS / "sleeper.out"
+    t0 = time.monotonic()
+    sleeper = subprocess.Popen([str(WINE_RUN), str(DRIVER), "pid", "--", "sleep", "4000"],
+                               stdin=subprocess.DEVNULL, stdout=open(out, "wb"),
+                               stderr=subprocess.DEVNULL)
+    assert wait_until(lambda: out.exists() and out.read_text().strip(), timeout=20)
+    pid = json.loads(out.read_text().splitlines()[0])["pid"]
+    proc = start_install(site, "/pid", pid)
+    set_folder(clean_machine)
+    set_launch(False)
+    t1 = time.monotonic()
+    one("click", IDC_INSTALL)
+    events = watch(60000)
+    assert events[-1].get("finished"), events
+    lines = statuses(events)
+    assert lines[:2] == ["Waiting for Gorm Ek to close...", "Checking for the newest version..."]
+    checking = next(e["t"] for e in events if e.get("status", "").startswith("Checking"))
+    assert t1 + checking / 1000 >= t0 + 3.5
+    assert sleeper.wait(timeout=30) == 0
+    one("close")
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
