@@ -1,8 +1,11 @@
 // The sample game that the demo and the end-to-end tests publish as
 // "Gorm Ek.exe". It shows its version (from game-version.txt beside it) and
 // offers to update, which starts its folder's GormEkSetup.exe with
-// "/update <folder> /pid <its id>" and ends. Every start is logged to
-// %TEMP%\GormEk-game-log.txt, so tests can see that it was started.
+// "/update <folder> /pid <its id>" and ends. A real game needs nothing more:
+// the setup program knows its download site. The sample is published to
+// local test sites, so it hands on the site named in site.txt beside it, if
+// any, with "/site". Every start is logged to %TEMP%\GormEk-game-log.txt, so
+// tests can see that it was started.
 #include <windows.h>
 
 #include <cstdio>
@@ -21,19 +24,24 @@ std::wstring OwnFolder() {
   return p.substr(0, p.find_last_of(L"\\/"));
 }
 
-std::wstring ReadVersion() {
-  HANDLE f = CreateFileW((g_folder + L"\\game-version.txt").c_str(),
-                         GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         0, nullptr);
+// The first line of a small ASCII file beside the game.
+std::wstring ReadLineBeside(const wchar_t* name) {
+  HANDLE f = CreateFileW((g_folder + L"\\" + name).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE)
-    return L"?";
-  char buffer[32] = {};
+    return std::wstring();
+  char buffer[512] = {};
   DWORD got = 0;
   ReadFile(f, buffer, sizeof(buffer) - 1, &got, nullptr);
   CloseHandle(f);
-  std::wstring v;
-  for (DWORD i = 0; i < got && buffer[i] >= '0' && buffer[i] <= '9'; ++i)
-    v += static_cast<wchar_t>(buffer[i]);
+  std::wstring line;
+  for (DWORD i = 0; i < got && buffer[i] != '\r' && buffer[i] != '\n'; ++i)
+    line += static_cast<wchar_t>(static_cast<unsigned char>(buffer[i]));
+  return line;
+}
+
+std::wstring ReadVersion() {
+  const std::wstring v = ReadLineBeside(L"game-version.txt");
   return v.empty() ? L"?" : v;
 }
 
@@ -65,6 +73,9 @@ void StartUpdate(HWND window) {
   const std::wstring setup = g_folder + L"\\GormEkSetup.exe";
   std::wstring line = L"\"" + setup + L"\" /update \"" + g_folder +
                       L"\" /pid " + std::to_wstring(GetCurrentProcessId());
+  const std::wstring site = ReadLineBeside(L"site.txt");
+  if (!site.empty())
+    line += L" /site \"" + site + L"\"";
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};

@@ -138,6 +138,8 @@ class Site:
         game.mkdir(parents=True)
         shutil.copy(GAME_EXE, game / "Gorm Ek.exe")
         (game / "game-version.txt").write_text(f"{version}\n")
+        # The sample game hands this site on when it starts an update.
+        (game / "site.txt").write_text(self.url + "\n")
         (game / "data").mkdir()
         (game / "data" / "level 1.dat").write_bytes(bytes(range(256)) * 40)
         for rel, data in (extra or {}).items():

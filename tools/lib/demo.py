@@ -1,0 +1,165 @@
+"""The walk of tools/demo: install, update from the game, uninstall."""
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import time
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+
+OUT = REPO / "build" / "demo"
+INTERACTIVE = bool(os.environ.get("DISPLAY"))
+
+
+def say(text):
+    print(f"demo: {text}", flush=True)
+
+
+def wine_env_run(*cmd):
+    """Runs a command with the test prefix's Wine settings."""
+    script = '. "$1"; gormek_wine_env; shift; "$@"'
+    subprocess.run(["bash", "-c", script, "demo", str(REPO / "tools/lib/env.sh"), *cmd],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def start_xvfb():
+    for n in range(90, 110):
+        if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
+            proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten",
+                                     "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(1)
+            return proc, f":{n}"
+    sys.exit("demo: no free X display number for Xvfb")
+
+
+def screen(name):
+    path = OUT / name
+    subprocess.run(["import", "-window", "root", str(path)], check=False,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    say(f"screenshot {path}")
+    return path
+
+
+def window_shot(name, target="GormEkSetup"):
+    from harness import driver
+    bmp = OUT / (name + ".bmp")
+    driver(["target", target], ["screenshot", "Z:" + str(bmp).replace("/", "\\")])
+    png = OUT / (name + ".png")
+    subprocess.run(["convert", str(bmp), str(png)], check=True)
+    bmp.unlink()
+    say(f"screenshot {png}")
+    return png
+
+
+def main():
+    if OUT.exists():
+        shutil.rmtree(OUT)
+    OUT.mkdir(parents=True)
+    # Windows on another display need a new Wine session.
+    wine_env_run("wineserver", "-k")
+    xvfb = None
+    if not INTERACTIVE:
+        xvfb, display = start_xvfb()
+        os.environ["DISPLAY"] = display
+        say(f"no display: the walk runs by itself under Xvfb ({display})")
+    from harness import (IDC_INSTALL, IDOK, IDYES, SetupProcess, Site, driver, one,
+                         unix_path, wait_until, watch)
+    site = Site(OUT)
+    try:
+        site.publish_game(1)
+        say(f"site {site.url} serves version 1 of the sample game")
+        driver(["reset-state"])
+        walk(site, SetupProcess, driver, one, unix_path, wait_until, watch,
+             IDC_INSTALL, IDOK, IDYES)
+    finally:
+        site.stop()
+        wine_env_run("wineserver", "-k")
+        if xvfb:
+            xvfb.terminate()
+            os.environ.pop("DISPLAY", None)
+
+
+def walk(site, SetupProcess, driver, one, unix_path, wait_until, watch,
+         IDC_INSTALL, IDOK, IDYES):
+    # 1. Install through the window.
+    setup = SetupProcess("/site", site.url)
+    one("wait-window", 30000)
+    if INTERACTIVE:
+        say("the setup window is open: pick a folder and press Install "
+            "(keep 'Start Gorm Ek when done' checked)")
+    else:
+        window_shot("1-install-window")
+        site.fault("GormEk-0001.zip", "pause-65536-2")
+        one("click", IDC_INSTALL)
+        wait_until(lambda: one("status")["status"].startswith("Downloading"), timeout=30)
+        window_shot("2-installing")
+        site.clear_faults()
+    setup.wait(timeout=3600)
+    reg = one("reg-dump")
+    if not reg["settings"]:
+        say("the game was not installed; the demo ends here")
+        return
+    folder = reg["settings"]["InstallDir"]["data"]
+    say(f"installed version {reg['settings']['Version']['data']} into {folder}")
+
+    # 2. Update from the game.
+    site.publish_game(2)
+    say("version 2 is published")
+    if not wait_until(lambda: driver(["target", "GormEkSample"], ["window"]) and True, timeout=5):
+        pass
+    try:
+        one_game = driver(["target", "GormEkSample"], ["wait-window", 20000])[-1]
+    except AssertionError:
+        say("starting the game")
+        SetupProcess(exe=unix_path(folder + "\\Gorm Ek.exe"))
+        one_game = driver(["target", "GormEkSample"], ["wait-window", 20000])[-1]
+    say(f"the game runs: {one_game['title']}")
+    if INTERACTIVE:
+        say("press Update in the game window")
+    else:
+        screen("3-game-version-1.png")
+        site.fault("GormEk-0002.zip", "pause-65536-2")
+        driver(["target", "GormEkSample"], ["click", 201])
+        one("wait-window", 30000)
+        wait_until(lambda: one("status")["status"].startswith("Downloading"), timeout=30)
+        window_shot("4-updating")
+        site.clear_faults()
+    driver(["target", "GormEkSample"], ["wait-gone", 3600000])
+    game = driver(["target", "GormEkSample"], ["wait-window", 3600000])[-1]
+    say(f"the game was updated and restarted: {game['title']}")
+    if not INTERACTIVE:
+        screen("5-game-version-2.png")
+    driver(["target", "GormEkSample"], ["close"], ["wait-gone", 3600000])
+
+    # 3. Uninstall with the command line that Apps & features holds.
+    line = one("reg-dump")["uninstall"]["UninstallString"]["data"]
+    say(f"uninstalling: {line}")
+    exe = line[1:line.index('"', 1)]
+    args = line[line.index('"', 1) + 1:].split()
+    uninstall = SetupProcess(*args, exe=unix_path(exe))
+    box = one("wait-box", 30000)
+    say(f"asks: {box['text']!r}")
+    if INTERACTIVE:
+        say("answer the boxes")
+    else:
+        screen("6-uninstall-question.png")
+        one("answer-box", IDYES)
+        time.sleep(1)
+        box = one("wait-box", 60000)
+        say(f"says: {box['text']!r}")
+        screen("7-uninstalled.png")
+        one("answer-box", IDOK)
+    uninstall.wait(timeout=3600)
+    wait_until(lambda: one("reg-dump")["settings"] is None, timeout=60)
+    gone = not unix_path(folder).exists()
+    say(f"uninstalled: folder removed: {gone}, registry keys removed: "
+        f"{one('reg-dump') == {'uninstall': None, 'settings': None}}")
+    if not INTERACTIVE:
+        say(f"screenshots are in {OUT}")
+
+
+if __name__ == "__main__":
+    main()
