@@ -225,6 +225,13 @@ bool CmdWatch(DWORD timeoutMs) {
     }
     // A finished install: the main button has become "Close".
     if (HWND button = GetDlgItem(w, 102); button && TextOf(button) == L"Close") {
+      // The final text is set just before the button changes: read it again
+      // so that it is not missed between two polls.
+      const std::wstring last = TextOf(StatusOf(w), &read);
+      if (read && last != lastStatus) {
+        Emit("{\"t\":" + std::to_string(t) + ",\"status\":" + Json(last) +
+             "}");
+      }
       Emit("{\"t\":" + std::to_string(t) + ",\"finished\":true}");
       return true;
     }

@@ -184,7 +184,19 @@ def wait_until(predicate, timeout=20, step=0.1):
 
 
 def kill_windows_processes(*names):
-    """Ends leftover Windows processes of the test prefix by image name."""
-    for name in names:
-        subprocess.run(["pkill", "-f", name], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+    """Ends leftover Windows processes of this test prefix (and no other) whose
+    command line holds one of names."""
+    mine = f"WINEPREFIX={PREFIX}".encode()
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            cmdline = (entry / "cmdline").read_bytes()
+            environ = (entry / "environ").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if mine in environ and any(n.encode() in cmdline for n in names):
+            try:
+                os.kill(int(entry.name), 9)
+            except OSError:
+                pass
