@@ -122,13 +122,21 @@ bool CmdWindow(HWND w) {
   GetWindowRect(w, &outer);
   DWORD pid = 0;
   GetWindowThreadProcessId(w, &pid);
+  // The program file of the process that owns the window.
+  wchar_t image[MAX_PATH] = {};
+  if (HANDLE process =
+          OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
+    DWORD size = MAX_PATH;
+    QueryFullProcessImageNameW(process, 0, image, &size);
+    CloseHandle(process);
+  }
   Emit("{\"title\":" + Json(TextOf(w)) + ",\"client\":[" +
        std::to_string(client.right) + "," + std::to_string(client.bottom) +
        "],\"rect\":" + RectJson(outer) + ",\"style\":" +
        std::to_string(GetWindowLongW(w, GWL_STYLE)) + ",\"exstyle\":" +
        std::to_string(GetWindowLongW(w, GWL_EXSTYLE)) + ",\"visible\":" +
        (IsWindowVisible(w) ? "true" : "false") + ",\"pid\":" +
-       std::to_string(pid) + "}");
+       std::to_string(pid) + ",\"image\":" + Json(image) + "}");
   return true;
 }
 

@@ -200,3 +200,40 @@ def kill_windows_processes(*names):
                 os.kill(int(entry.name), 9)
             except OSError:
                 pass
+
+
+def wine_processes(fragment):
+    """Command lines (as argv lists) of this prefix's processes whose command
+    line holds fragment."""
+    mine = f"WINEPREFIX={PREFIX}".encode()
+    found = []
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            cmdline = (entry / "cmdline").read_bytes()
+            environ = (entry / "environ").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if mine in environ and fragment.encode() in cmdline:
+            found.append([a.decode("utf-8", "replace") for a in cmdline.split(b"\0") if a])
+    return found
+
+
+def install_through_window(site, folder, start_menu=True, desktop=True):
+    """Installs the site's newest version into folder (+ "\\Gorm Ek") by
+    driving the window; returns the install folder."""
+    proc = SetupProcess("/site", site.url)
+    one("wait-window", 30000)
+    items = one("controls")
+    one("set-text", items[2]["index"], folder)
+    one("set-check", 4, 1 if start_menu else 0)
+    one("set-check", 5, 1 if desktop else 0)
+    one("set-check", 6, 0)
+    one("click", IDC_INSTALL)
+    events = watch(60000)
+    assert events[-1].get("finished"), events
+    one("click", IDC_INSTALL)
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+    return folder + "\\Gorm Ek"

@@ -1,0 +1,278 @@
+"""Update from the game, uninstall from Apps & features, and the sweep of
+stale temporary copies: the real GormEkSetup.exe under Wine."""
+import pathlib
+import re
+import shutil
+
+import pytest
+
+from harness import (DRIVER, IDNO, IDOK, IDYES, SETUP_EXE, SetupProcess, driver,
+                     game_log, install_through_window, one, statuses, temp_dir, unix_path,
+                     wait_until, watch, wine_processes)
+
+pytestmark = pytest.mark.usefixtures("clean_machine")
+
+HOST = "downloads.gormek.example"
+
+
+def start_game(folder):
+    """Starts the installed sample game; returns its window description."""
+    SetupProcess(exe=unix_path(folder + "\\Gorm Ek.exe"))
+    return driver(["target", "GormEkSample"], ["wait-window", 30000])[-1]
+
+
+def test_update_from_the_game_folder(site, clean_machine):
+    folder = install_through_window(site, clean_machine, start_menu=False, desktop=False)
+    install = unix_path(folder)
+    (install / "only-in-42.txt").write_text("an earlier file")
+    site.publish_game(43)
+    game = start_game(folder)
+    assert game["title"] == "Gorm Ek 42"
+
+    # What the game does: start its folder's setup program with /update, the
+    # folder and its own process id.
+    first = SetupProcess("/update", folder, "/pid", game["pid"], "/site", site.url,
+                         exe=install / "GormEkSetup.exe")
+    # The first process hands over to a temporary copy and ends at once.
+    assert first.wait(timeout=30) == 0
+    win = one("wait-window", 30000)
+    assert win["title"] == "Updating Gorm Ek"
+    assert re.fullmatch(r"C:\\users\\[^\\]+\\Temp\\GormEkSetup-\d+\.exe", win["image"]), win
+    copies = wine_processes("GormEkSetup-")
+    assert len(copies) == 1
+    args = copies[0][copies[0].index(next(a for a in copies[0] if a.endswith(".exe"))) + 1:]
+    assert args[:6] == ["/update", folder, "/pid", str(game["pid"]), "/relocated", "/pid"]
+    assert args[6].isdigit() and args[7:] == ["/site", site.url]
+
+    # It waits for the game: nothing changes while the game runs.
+    assert wait_until(lambda: one("status")["status"] == "Waiting for Gorm Ek to close...")
+    assert (install / "game-version.txt").read_text() == "42\n"
+    driver(["target", "GormEkSample"], ["close"])
+
+    events = watch(60000)
+    assert events[-1].get("gone"), events
+    assert "Creating shortcuts..." not in statuses(events)
+    assert (install / "game-version.txt").read_text() == "43\n"
+    assert (install / "only-in-42.txt").exists()
+    reg = one("reg-dump")
+    assert reg["uninstall"]["DisplayVersion"]["data"] == "0043"
+    assert reg["settings"]["Version"]["data"] == "0043"
+    paths = one("paths")
+    assert not unix_path(paths["startMenuLink"]).exists()
+    assert not unix_path(paths["desktopLink"]).exists()
+    # The game is started again, the new version.
+    assert wait_until(lambda: "version=43" in game_log())
+    driver(["target", "GormEkSample"], ["wait-window", 30000], ["close"], ["wait-gone", 10000])
+
+
+@pytest.mark.parametrize("how", ["copy outside the folder", "relocated"])
+def test_update_runs_in_place(site, clean_machine, how):
+    folder = install_through_window(site, clean_machine, start_menu=False, desktop=False)
+    site.publish_game(44)
+    if how == "relocated":
+        exe, extra = unix_path(folder) / "GormEkSetup.exe", ["/relocated"]
+        image = folder + "\\GormEkSetup.exe"
+    else:
+        exe, extra, image = SETUP_EXE, [], None
+    proc = SetupProcess("/update", folder, *extra, "/site", site.url, exe=exe)
+    win = one("wait-window", 30000)
+    if image:
+        assert win["image"] == image
+    else:
+        assert win["image"].lower().endswith("\\build\\release\\gormeksetup.exe")
+    assert not wine_processes("GormEkSetup-")
+    events = watch(60000)
+    assert events[-1].get("gone")
+    assert proc.wait() == 0
+    assert (unix_path(folder) / "game-version.txt").read_text() == "44\n"
+    driver(["target", "GormEkSample"], ["wait-window", 30000], ["close"], ["wait-gone", 10000])
+
+
+@pytest.fixture
+def unusable_temp_folder():
+    """Points the user's TEMP at a folder that does not exist, so no copy of
+    the program can be made there."""
+    from conftest import wine
+    key = "HKCU\\Environment"
+    for name in ("TEMP", "TMP"):
+        assert wine("reg", "add", key, "/v", name, "/t", "REG_EXPAND_SZ", "/d",
+                    "C:\\no such temp", "/f") == 0
+    yield "C:\\no such temp\\"
+    for name in ("TEMP", "TMP"):
+        wine("reg", "add", key, "/v", name, "/t", "REG_EXPAND_SZ", "/d",
+             "%USERPROFILE%\\Temp", "/f")
+
+
+def test_failed_relaunch_runs_in_place_and_update_failure_box(site, clean_machine,
+                                                               unusable_temp_folder):
+    folder = clean_machine + "\\Gorm Ek"
+    unix_path(folder).mkdir()
+    shutil.copy(SETUP_EXE, unix_path(folder) / "GormEkSetup.exe")
+    proc = SetupProcess("/update", folder, "/site", site.url,
+                        exe=unix_path(folder) / "GormEkSetup.exe")
+    win = one("wait-window", 30000)
+    assert win["image"] == folder + "\\GormEkSetup.exe"  # no copy could be made
+    box = watch(60000)[-1]["box"]
+    assert box["title"] == "Gorm Ek"
+    assert box["text"] == ("The update failed:\nCould not save the download to "
+                           f"{unusable_temp_folder}GormEk-0042.zip\n\n"
+                           f"You can also download the installer again from {HOST}.")
+    one("answer-box", IDOK)
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+
+
+def test_update_failure_shows_the_update_box_and_closes(site, clean_machine):
+    site.fault("version.txt", "status-500")
+    proc = SetupProcess("/update", clean_machine + "\\Gorm Ek", "/site", site.url)
+    one("wait-window", 30000)
+    box = watch(60000)[-1]["box"]
+    assert box["title"] == "Gorm Ek"
+    assert re.fullmatch(re.escape(f"The update failed:\nThe server answered 500 for\n"
+                                  f"{site.url}version.txt?t=") + r"\d+" +
+                        re.escape(f"\n\nYou can also download the installer again from {HOST}."),
+                        box["text"]), box
+    one("answer-box", IDOK)
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+    assert game_log() == ""
+
+
+def run_uninstall_string():
+    line = one("reg-dump")["uninstall"]["UninstallString"]["data"]
+    exe = line[1:line.index('"', 1)]
+    assert line == f'"{exe}" /uninstall'
+    return SetupProcess("/uninstall", exe=unix_path(exe))
+
+
+def test_uninstall_through_the_registered_command(site, clean_machine):
+    folder = install_through_window(site, clean_machine)
+    paths = one("paths")
+    # No: nothing changes.
+    proc = run_uninstall_string()
+    box = one("wait-box", 30000)
+    assert box == {"title": "Uninstall Gorm Ek", "text": f"Remove Gorm Ek from\n{folder} ?"}
+    one("answer-box", IDNO)
+    assert proc.wait() == 0
+    assert unix_path(folder + "\\Gorm Ek.exe").exists()
+    assert one("reg-dump")["settings"] is not None
+    assert unix_path(paths["desktopLink"]).exists()
+
+    # Yes: the first process hands over to a temporary copy, which removes all.
+    proc = run_uninstall_string()
+    one("wait-box", 30000)
+    one("answer-box", IDYES)
+    assert proc.wait() == 0
+    box = one("wait-box", 60000)
+    assert box == {"title": "Uninstall Gorm Ek", "text": "Gorm Ek was removed."}
+    assert len(wine_processes("GormEkSetup-")) == 1
+    one("answer-box", IDOK)
+    assert wait_until(lambda: not wine_processes("GormEkSetup-"))
+    assert not unix_path(folder).exists()
+    assert unix_path(clean_machine).exists()
+    assert one("reg-dump") == {"uninstall": None, "settings": None}
+    assert not unix_path(paths["startMenuLink"]).exists()
+    assert not unix_path(paths["desktopLink"]).exists()
+
+
+def holder_output(process):
+    process.log.flush()
+    return pathlib.Path(process.log.name).read_text(errors="replace")
+
+
+def test_uninstall_with_a_file_held_open(site, clean_machine):
+    folder = install_through_window(site, clean_machine)
+    holder = SetupProcess("hold-file", folder + "\\data\\level 1.dat", "60000",
+                          exe=DRIVER)
+    assert wait_until(lambda: "holding" in holder_output(holder))
+    proc = SetupProcess("/uninstall", "/confirmed")
+    box = one("wait-box", 60000)
+    assert box == {"title": "Uninstall Gorm Ek",
+                   "text": "Gorm Ek was removed, but some files could not be deleted.\n"
+                           f"Close the game and delete this folder by hand:\n{folder}"}
+    one("answer-box", IDOK)
+    assert proc.wait() == 0
+    holder.kill()
+    assert one("reg-dump") == {"uninstall": None, "settings": None}
+
+
+def safety_no_game(root):
+    return root + "\\NoGame\\Gorm Ek", {}
+
+
+def safety_trailing_backslash(root):
+    return root + "\\Trail\\Gorm Ek\\", {"Gorm Ek.exe": b"MZ"}
+
+
+def safety_short_name(root):
+    return root + "\\G", {"Gorm Ek.exe": b"MZ"}
+
+
+def safety_game_is_a_folder(root):
+    return root + "\\Dir\\Gorm Ek", {"Gorm Ek.exe/inside.txt": b"x"}
+
+
+@pytest.mark.parametrize("case", [safety_no_game, safety_trailing_backslash,
+                                  safety_short_name, safety_game_is_a_folder])
+def test_safety_test_leaves_the_folder_alone(clean_machine, case):
+    folder, files = case(clean_machine)
+    base = unix_path(folder.rstrip("\\"))
+    base.mkdir(parents=True)
+    (base / "save game.dat").write_bytes(b"precious")
+    for rel, data in files.items():
+        p = base / rel
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_bytes(data)
+    one("set-install-dir", folder)
+    proc = SetupProcess("/uninstall", "/confirmed")
+    box = one("wait-box", 60000)
+    assert box["text"] == "Gorm Ek was removed."
+    one("answer-box", IDOK)
+    assert proc.wait() == 0
+    assert (base / "save game.dat").read_bytes() == b"precious"
+    assert one("reg-dump") == {"uninstall": None, "settings": None}
+
+
+def test_relocated_uninstall_without_install_dir_keeps_the_temp_folder(clean_machine):
+    copy = temp_dir() / "GormEkSetup-1.exe"
+    shutil.copy(SETUP_EXE, copy)
+    (temp_dir() / "keep me.txt").write_text("x")
+    proc = SetupProcess("/uninstall", "/confirmed", "/relocated", exe=copy)
+    box = one("wait-box", 60000)
+    assert box["text"] == "Gorm Ek was removed."
+    one("answer-box", IDOK)
+    assert proc.wait() == 0
+    assert (temp_dir() / "keep me.txt").exists()
+    (temp_dir() / "keep me.txt").unlink()
+
+
+def test_uninstall_wins_over_update(site, clean_machine):
+    proc = SetupProcess("/update", clean_machine, "/uninstall", "/site", site.url)
+    box = one("wait-box", 30000)
+    assert box["title"] == "Uninstall Gorm Ek"
+    one("wait-gone", 1)  # no setup window
+    one("answer-box", IDNO)
+    assert proc.wait() == 0
+    assert site.requests() == []
+
+
+def test_stale_copies_are_swept_at_every_start(site, clean_machine):
+    temp = temp_dir()
+    stale = ["GormEkSetup-123.exe", "GormEkSetup-.exe", "GormEkSetup-old.exe",
+             "gormeksetup-7.EXE"]
+    kept = ["GormEkSetup.exe", "Other.exe", "GormEkSetup-1.txt"]
+    for name in stale + kept:
+        (temp / name).write_bytes(b"MZ")
+    running = temp / "GormEkSetup-555.exe"
+    shutil.copy(SETUP_EXE, running)
+    proc = SetupProcess("/site", site.url, exe=running)
+    one("wait-window", 30000)
+    for name in stale:
+        assert not (temp / name).exists(), name
+    for name in kept:
+        assert (temp / name).exists(), name
+        (temp / name).unlink()
+    assert running.exists()  # never the running file
+    one("close")
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
