@@ -16,6 +16,17 @@
 
 namespace {
 
+bool StartDetachedWorker(WorkerJob job) {
+  try {
+    std::thread(InstallWorker, std::move(job.installDir), job.startMenuShortcut,
+                job.desktopShortcut, job.updateMode)
+        .detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
 constexpr int kBrowseId = 101;
 constexpr int kInstallId = 102;
 constexpr int kCancelId = 103;
@@ -122,6 +133,12 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
+bool (*g_startWorkerThread)(WorkerJob job) = StartDetachedWorker;
+
+const wchar_t kNoThreadText[] =
+    L"The installation could not be started. Close other programs and try "
+    L"again.";
+
 LRESULT CALLBACK SetupWindowProc(HWND window,
                                  UINT message,
                                  WPARAM wParam,
@@ -157,17 +174,10 @@ void StartWorker() {
   g_state.workerRunning = true;
   g_state.cancelRequested.exchange(false);
   SetInputsEnabled(false);
-  try {
-    std::thread(InstallWorker, std::move(job.installDir), job.startMenuShortcut,
-                job.desktopShortcut, job.updateMode)
-        .detach();
-  } catch (const std::system_error&) {
-    // No thread means no completion message will ever come: report it as a
-    // failed run at once so the window does not stay disabled.
-    OnSetupDone(false,
-                L"The installation could not be started. Close other "
-                L"programs and try again.");
-  }
+  // No thread means no completion message will ever come: report it as a
+  // failed run at once, so the window does not stay disabled for good.
+  if (!g_startWorkerThread(std::move(job)))
+    OnSetupDone(false, kNoThreadText);
 }
 
 void CancelOrClose() {

@@ -32,5 +32,13 @@ void BrowseForFolder(HWND owner);
 // Starts installDir\Gorm Ek.exe with the verb "open"; not reported.
 void LaunchGame();
 
+struct WorkerJob;
+// Starts InstallWorker(job) on a detached thread; false when the system
+// could not start one. Replaceable so that tests can simulate that.
+extern bool (*g_startWorkerThread)(WorkerJob job);
+
+// The failure text when no worker thread could be started.
+extern const wchar_t kNoThreadText[];
+
 // The update-failure box's text for a worker's error text.
 std::wstring UpdateFailureText(const std::wstring& errorText);

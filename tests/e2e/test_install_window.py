@@ -4,9 +4,9 @@ import re
 
 import pytest
 
-from harness import (IDC_CANCEL, IDC_INSTALL, IDOK, SETUP_EXE, SetupProcess, controls,
-                     control, driver, game_log, one, statuses, temp_dir, unix_path,
-                     wait_until, watch)
+from harness import (IDC_CANCEL, IDC_INSTALL, IDOK, SETUP_EXE, SetupProcess,
+                     click_and_watch, controls, control, driver, game_log, one, statuses,
+                     temp_dir, unix_path, wait_until, watch)
 
 pytestmark = pytest.mark.usefixtures("clean_machine")
 
@@ -30,14 +30,13 @@ def set_launch(checked):
 def test_install_happy_path(site, clean_machine):
     # A slow version file and package keep every status line on screen long
     # enough to be seen.
-    site.fault("version.txt", "trickle-1")
+    site.fault("version.txt", "pause-0-1")
     site.fault("GormEk-0042.zip", "trickle-65536")
     proc = start_install(site)
     folder = clean_machine + "\\Spiele"
     set_folder(folder)
     set_launch(False)
-    one("click", IDC_INSTALL)
-    events = watch(60000)
+    events = click_and_watch(IDC_INSTALL)
     assert proc.proc.poll() is None
 
     lines = statuses(events)
@@ -440,8 +439,7 @@ def test_install_waits_for_listed_processes(site, clean_machine):
     set_folder(clean_machine)
     set_launch(False)
     t1 = time.monotonic()
-    one("click", IDC_INSTALL)
-    events = watch(60000)
+    events = click_and_watch(IDC_INSTALL)
     assert events[-1].get("finished"), events
     lines = statuses(events)
     assert lines[:2] == ["Waiting for Gorm Ek to close...", "Checking for the newest version..."]
@@ -451,3 +449,34 @@ def test_install_waits_for_listed_processes(site, clean_machine):
     one("close")
     one("wait-gone", 10000)
     assert proc.wait() == 0
+
+
+@pytest.fixture
+def temp_folder_too_long():
+    """A TEMP longer than the 260-character buffer: GetTempPathW cannot give
+    it, and the run has nowhere to put its package."""
+    from conftest import wine
+    key = "HKCU\\Environment"
+    long_temp = "C:\\" + "t" * 300
+    for name in ("TEMP", "TMP"):
+        assert wine("reg", "add", key, "/v", name, "/t", "REG_EXPAND_SZ", "/d",
+                    long_temp, "/f") == 0
+    yield
+    for name in ("TEMP", "TMP"):
+        wine("reg", "add", key, "/v", name, "/t", "REG_EXPAND_SZ", "/d",
+             "%USERPROFILE%\\Temp", "/f")
+
+
+def test_no_temporary_folder_fails_cleanly(site, clean_machine, temp_folder_too_long):
+    proc = start_install(site)
+    set_folder(clean_machine)
+    one("click", IDC_INSTALL)
+    box = watch(60000)[-1]["box"]
+    assert box == {"title": "Gorm Ek Setup",
+                   "text": "The temporary folder could not be found, so the download "
+                           "has nowhere to go."}
+    one("answer-box", IDOK)
+    one("close")
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+    assert one("reg-dump") == {"uninstall": None, "settings": None}

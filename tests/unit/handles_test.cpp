@@ -1,0 +1,88 @@
+// Every handle, key and COM object is released on every path: after a
+// warm-up call (which may load DLLs and fill WinINet's connection pool),
+// repeating an operation must not leave handles behind. Wine hands out the
+// lowest free handle slots, so when 256 fresh handles are taken at once the
+// highest of them lands further along for every handle left open below it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "integration/registration.h"
+#include "integration/shortcuts.h"
+#include "transfer/http_download.h"
+#include "transfer/unpack.h"
+#include "test_support.h"
+
+namespace {
+
+HANDLE HandleWatermark() {
+  HANDLE handles[256];
+  HANDLE highest = nullptr;
+  for (HANDLE& h : handles) {
+    h = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (h > highest)
+      highest = h;
+  }
+  for (HANDLE h : handles)
+    CloseHandle(h);
+  return highest;
+}
+
+void ExpectNoLeak(const char* name, const std::function<void()>& op) {
+  SCOPED_TRACE(name);
+  op();
+  op();
+  const HANDLE before = HandleWatermark();
+  for (int i = 0; i < 20; ++i)
+    op();
+  EXPECT_EQ(before, HandleWatermark());
+}
+
+class HandlesTest : public test::StateTest {};
+
+TEST_F(HandlesTest, OperationsLeaveNoHandleBehind) {
+  test::ScratchDir dir;
+  const std::wstring site = test::SiteUrl();
+  test::WriteSiteFile(L"leak.bin", test::PatternBytes(200000));
+  const std::wstring file = dir.path() + L"\\leak.bin";
+  std::wstring error;
+  ExpectNoLeak("download to memory", [&] {
+    std::string body;
+    HttpDownload(site + L"leak.bin", &body, L"", {}, error);
+  });
+  ExpectNoLeak("download to a file", [&] {
+    HttpDownload(site + L"leak.bin", nullptr, file, {}, error);
+  });
+  ExpectNoLeak("download 404", [&] {
+    HttpDownload(site + L"_f/status-404/leak.bin", nullptr, file, {}, error);
+  });
+  ExpectNoLeak("download cancelled", [&] {
+    HttpDownload(site + L"leak.bin", nullptr, file,
+                 [](std::int64_t, std::int64_t) { return false; }, error);
+  });
+  ExpectNoLeak("download refused", [&] {
+    HttpDownload(test::RefusingUrl(), nullptr, file, {}, error);
+  });
+  const std::wstring dest = dir.path() + L"\\Gorm Ek";
+  CreateDirectoryW(dest.c_str(), nullptr);
+  ExpectNoLeak("unpack", [&] {
+    UnpackPackage(test::TestPackage(L"v1.zip"), dest, error);
+  });
+  ExpectNoLeak("unpack corrupt", [&] {
+    UnpackPackage(test::TestPackage(L"corrupt.zip"), dest, error);
+  });
+  ExpectNoLeak("register", [&] { RegisterInstallation(dest, 42); });
+  ExpectNoLeak("folder size", [&] { FolderSize(dir.path()); });
+  ExpectNoLeak("shortcut", [&] {
+    CreateShortcut(dir.path() + L"\\x.lnk", dest + L"\\Gorm Ek.exe", dest);
+  });
+  ExpectNoLeak("shortcut paths", [&] {
+    StartMenuShortcutPath();
+    DesktopShortcutPath();
+  });
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+// The setup window in this process, driven from a second thread: the paths
+// that the end-to-end tests cannot reach from outside.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "pipeline/install_worker.h"
+#include "startup/setup_state.h"
+#include "window/setup_window.h"
+#include "window/window_actions.h"
+#include <commctrl.h>
+
+#include "window/worker_messages.h"
+#include "test_support.h"
+
+namespace {
+
+bool NoThread(WorkerJob) {
+  return false;
+}
+
+// Waits for a top-level window of this process with the given class.
+HWND WaitForWindow(const wchar_t* cls, DWORD ms = 10000) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (GetTickCount64() < end) {
+    HWND w = FindWindowW(cls, nullptr);
+    if (w && IsWindowVisible(w))
+      return w;
+    Sleep(10);
+  }
+  return nullptr;
+}
+
+struct Box {
+  std::wstring title, text;
+};
+
+// Reads the message box that is up, then presses OK.
+Box AnswerBox() {
+  HWND box = WaitForWindow(L"#32770");
+  Box b;
+  if (!box)
+    return b;
+  wchar_t buffer[1024] = {};
+  GetWindowTextW(box, buffer, 1024);
+  b.title = buffer;
+  GetWindowTextW(GetDlgItem(box, 0xFFFF), buffer, 1024);
+  b.text = buffer;
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  return b;
+}
+
+class WindowTest : public test::StateTest {
+ protected:
+  void TearDown() override {
+    g_startWorkerThread = saved_;
+    StateTest::TearDown();
+  }
+  // Runs the window on this thread while `drive` acts from another.
+  void Run(std::function<void()> drive) {
+    std::thread driver(std::move(drive));
+    RunSetupWindow(GetModuleHandleW(nullptr));
+    driver.join();
+  }
+  bool (*saved_)(WorkerJob) = g_startWorkerThread;
+};
+
+TEST_F(WindowTest, InstallWhoseThreadCannotStartReturnsToIdle) {
+  g_startWorkerThread = NoThread;
+  test::ScratchDir dir;
+  g_state.installDir = dir.path();
+  Box box;
+  bool enabledAfter = false;
+  bool runningAfter = true;
+  std::wstring buttonAfter;
+  Run([&] {
+    HWND w = WaitForWindow(L"GormEkSetup");
+    ASSERT_NE(nullptr, w);
+    PostMessageW(w, WM_COMMAND, 102, 0);
+    box = AnswerBox();
+    Sleep(200);
+    enabledAfter = IsWindowEnabled(g_state.folderEdit) &&
+                   IsWindowEnabled(g_state.installButton);
+    runningAfter = g_state.workerRunning;
+    wchar_t text[64] = {};
+    GetWindowTextW(g_state.installButton, text, 64);
+    buttonAfter = text;
+    PostMessageW(w, WM_CLOSE, 0, 0);
+  });
+  EXPECT_EQ(L"Gorm Ek Setup", box.title);
+  EXPECT_EQ(kNoThreadText, box.text);
+  EXPECT_TRUE(enabledAfter);
+  EXPECT_FALSE(runningAfter);
+  EXPECT_EQ(L"Install", buttonAfter);
+}
+
+TEST_F(WindowTest, UpdateWhoseThreadCannotStartReportsAndCloses) {
+  g_startWorkerThread = NoThread;
+  g_state.updateMode = true;
+  g_state.installDir = L"C:\\Games\\Gorm Ek";
+  Box box;
+  Run([&] { box = AnswerBox(); });
+  // RunSetupWindow returned: the window closed after the box.
+  EXPECT_EQ(L"Gorm Ek", box.title);
+  EXPECT_EQ(UpdateFailureText(kNoThreadText), box.text);
+  EXPECT_EQ(std::wstring(L"The update failed:\n") + kNoThreadText +
+                L"\n\nYou can also download the installer again from " +
+                kDefaultSiteHost + L".",
+            box.text);
+}
+
+// Status texts that arrive after a cancel are dropped; bar positions are not.
+TEST_F(WindowTest, StatusAfterCancelIsDroppedButProgressMoves) {
+  bool started = false;
+  g_startWorkerThread = [](WorkerJob) { return true; };  // a worker that waits
+  test::ScratchDir dir;
+  g_state.installDir = dir.path();
+  std::wstring status;
+  int pos = -1;
+  Run([&] {
+    HWND w = WaitForWindow(L"GormEkSetup");
+    ASSERT_NE(nullptr, w);
+    SendMessageW(w, WM_COMMAND, 102, 0);
+    started = g_state.workerRunning;
+    SendMessageW(w, WM_COMMAND, 103, 0);  // Cancel while "running"
+    SendMessageW(w, WM_SETUP_STATUS, 0,
+                 reinterpret_cast<LPARAM>(new std::wstring(L"late line")));
+    SendMessageW(w, WM_SETUP_PROGRESS, 450, 0);
+    wchar_t text[64] = {};
+    GetWindowTextW(g_state.statusLabel, text, 64);
+    status = text;
+    pos = static_cast<int>(SendMessageW(g_state.progressBar, PBM_GETPOS, 0, 0));
+    // The completion closes the window whatever it says.
+    PostMessageW(w, WM_SETUP_DONE, 1,
+                 reinterpret_cast<LPARAM>(new std::wstring(L"done")));
+  });
+  EXPECT_TRUE(started);
+  EXPECT_EQ(L"Cancelling...", status);
+  EXPECT_EQ(450, pos);
+}
+
+}  // namespace
