@@ -2,36 +2,17 @@
 
 #include <windows.h>
 
-#include <shlobj.h>
 #include <shobjidl.h>
 
 #include "platform/com_ptr.h"
+#include "platform/paths.h"
 #include "startup/setup_state.h"
 
 namespace {
 
-constexpr GUID kFolderPrograms = {
-    0xA77F5D77,
-    0x2E2B,
-    0x44C3,
-    {0xA6, 0xA2, 0xAB, 0xA6, 0x01, 0x05, 0x4A, 0x51}};
-constexpr GUID kFolderDesktop = {
-    0xB4BFCC3A,
-    0xDB2C,
-    0x424C,
-    {0xB0, 0x29, 0x7F, 0xE9, 0x9A, 0x87, 0xC6, 0x41}};
-
 std::wstring ShortcutIn(const GUID& folderId) {
-  PWSTR raw = nullptr;
-  std::wstring folder;
-  if (SUCCEEDED(SHGetKnownFolderPath(folderId, KF_FLAG_CREATE, nullptr, &raw)) &&
-      raw) {
-    folder = raw;
-  }
-  CoTaskMemFree(raw);
-  if (folder.empty())
-    return std::wstring();
-  return folder + L"\\Gorm Ek.lnk";
+  const std::wstring folder = KnownFolderPath(folderId);
+  return folder.empty() ? std::wstring() : folder + L"\\Gorm Ek.lnk";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Paths the system reports about this process.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // The temporary folder as GetTempPathW(260) reports it (ending in a
@@ -9,3 +11,14 @@ std::wstring TempFolder();
 
 // GetModuleFileNameW(NULL) into a buffer of 260 characters.
 std::wstring OwnExecutablePath();
+
+// SHGetKnownFolderPath(id, KF_FLAG_CREATE), or "" when the lookup fails. The
+// system's buffer is freed on both paths.
+std::wstring KnownFolderPath(const GUID& id);
+
+// The known folders the program uses, declared here rather than taken from
+// uuid.lib's FOLDERID_ symbols.
+extern const GUID kFolderUserProgramFiles;
+extern const GUID kFolderLocalAppData;
+extern const GUID kFolderPrograms;
+extern const GUID kFolderDesktop;

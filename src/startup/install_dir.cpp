@@ -1,35 +1,12 @@
 #include "startup/install_dir.h"
 
-#include <shlobj.h>
-
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "startup/setup_state.h"
 
 namespace {
 
-// Declared here rather than taken from uuid.lib's FOLDERID_ symbols.
-constexpr GUID kFolderUserProgramFiles = {
-    0x5CD7AEE2,
-    0x2219,
-    0x4A67,
-    {0xB8, 0x5D, 0x6C, 0x9C, 0xE1, 0x56, 0x60, 0xCB}};
-constexpr GUID kFolderLocalAppData = {
-    0xF1B32785,
-    0x6FBA,
-    0x4FCF,
-    {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
-
 constexpr wchar_t kFolderSuffix[] = L"\\Gorm Ek";
-
-bool KnownFolder(const GUID& id, std::wstring& path) {
-  PWSTR raw = nullptr;
-  const HRESULT hr = SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, &raw);
-  if (SUCCEEDED(hr) && raw)
-    path = raw;
-  // The buffer is ours to free on failure too.
-  CoTaskMemFree(raw);
-  return SUCCEEDED(hr) && !path.empty();
-}
 
 }  // namespace
 
@@ -60,13 +37,12 @@ std::wstring ReadRegisteredInstallDir() {
 }
 
 std::wstring UserProgramsFolder() {
-  std::wstring path;
-  if (KnownFolder(kFolderUserProgramFiles, path))
-    return path;
-  path.clear();
-  if (KnownFolder(kFolderLocalAppData, path))
-    return path + L"\\Programs";
-  return std::wstring();
+  const std::wstring programs = KnownFolderPath(kFolderUserProgramFiles);
+  if (!programs.empty())
+    return programs;
+  // Under Wine the lookup above always fails; this is its default on Windows.
+  const std::wstring local = KnownFolderPath(kFolderLocalAppData);
+  return local.empty() ? std::wstring() : local + L"\\Programs";
 }
 
 void SetDefaultInstallDir() {

@@ -129,6 +129,17 @@ bool RunStateCommand(const std::vector<std::wstring>& args, bool& handled) {
     DeleteFileW(desktopLink.c_str());
     DeleteMatching(Temp(), L"GormEk-*.zip");
     DeleteMatching(Temp(), L"GormEkSetup*.exe");
+    // A test that was stopped half-way may have left another TEMP behind.
+    HKEY env = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_WRITE, &env) ==
+        ERROR_SUCCESS) {
+      const wchar_t temp[] = L"%USERPROFILE%\\Temp";
+      for (const wchar_t* name : {L"TEMP", L"TMP"}) {
+        RegSetValueExW(env, name, 0, REG_EXPAND_SZ,
+                       reinterpret_cast<const BYTE*>(temp), sizeof(temp));
+      }
+      RegCloseKey(env);
+    }
     Emit("{\"reset\":true}");
     return true;
   }

@@ -55,7 +55,7 @@ def clean_machine():
     test install folders, no game log, and no setup window left open."""
     import shutil
     from harness import driver, unix_path, temp_dir, kill_windows_processes
-    kill_windows_processes("GormEkSetup", "Gorm Ek.exe")
+    kill_windows_processes("GormEkSetup", "Gorm Ek.exe", "ui_driver")
     driver(["reset-state"])
     shutil.rmtree(unix_path(TEST_ROOT_WIN), ignore_errors=True)
     unix_path(TEST_ROOT_WIN).mkdir(parents=True)

@@ -193,9 +193,8 @@ def wait_until(predicate, timeout=20, step=0.1):
     return predicate()
 
 
-def kill_windows_processes(*names):
-    """Ends leftover Windows processes of this test prefix (and no other) whose
-    command line holds one of names."""
+def prefix_processes():
+    """(Unix pid, argv) of the processes that run in this test prefix."""
     mine = f"WINEPREFIX={PREFIX}".encode()
     for entry in pathlib.Path("/proc").iterdir():
         if not entry.name.isdigit():
@@ -205,29 +204,25 @@ def kill_windows_processes(*names):
             environ = (entry / "environ").read_bytes().split(b"\0")
         except OSError:
             continue
-        if mine in environ and any(n.encode() in cmdline for n in names):
+        if mine in environ:
+            yield int(entry.name), [a.decode("utf-8", "replace")
+                                    for a in cmdline.split(b"\0") if a]
+
+
+def kill_windows_processes(*names):
+    """Ends leftover Windows processes of this test prefix (and no other)
+    whose command line holds one of names."""
+    for pid, argv in prefix_processes():
+        if any(n in a for n in names for a in argv):
             try:
-                os.kill(int(entry.name), 9)
+                os.kill(pid, 9)
             except OSError:
                 pass
 
 
 def wine_processes(fragment):
-    """Command lines (as argv lists) of this prefix's processes whose command
-    line holds fragment."""
-    mine = f"WINEPREFIX={PREFIX}".encode()
-    found = []
-    for entry in pathlib.Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            cmdline = (entry / "cmdline").read_bytes()
-            environ = (entry / "environ").read_bytes().split(b"\0")
-        except OSError:
-            continue
-        if mine in environ and fragment.encode() in cmdline:
-            found.append([a.decode("utf-8", "replace") for a in cmdline.split(b"\0") if a])
-    return found
+    """Command lines of this prefix's processes that hold fragment."""
+    return [argv for _, argv in prefix_processes() if any(fragment in a for a in argv)]
 
 
 def install_through_window(site, folder, start_menu=True, desktop=True):

@@ -96,22 +96,14 @@ TEST_F(FullPathCheckTest, ReadsAtMost259CharactersFromTheFolderBox) {
   DestroyWindow(edit);
 }
 
-std::wstring KnownFolderPath(REFKNOWNFOLDERID id) {
-  PWSTR raw = nullptr;
-  std::wstring result;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw)))
-    result = raw;
-  CoTaskMemFree(raw);
-  return result;
-}
 
 // Under Wine FOLDERID_UserProgramFiles always fails; on Windows it succeeds.
 // Either way the default is a real per-user folder, never a bare "\Gorm Ek".
 std::wstring ExpectedProgramsFolder() {
-  std::wstring user = KnownFolderPath(FOLDERID_UserProgramFiles);
+  std::wstring user = test::KnownFolder(FOLDERID_UserProgramFiles);
   if (!user.empty())
     return user;
-  return KnownFolderPath(FOLDERID_LocalAppData) + L"\\Programs";
+  return test::KnownFolder(FOLDERID_LocalAppData) + L"\\Programs";
 }
 
 std::wstring Expanded(const std::wstring& text) {

@@ -14,14 +14,6 @@
 
 namespace {
 
-std::wstring KnownFolder(REFKNOWNFOLDERID id) {
-  PWSTR raw = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw)))
-    path = raw;
-  CoTaskMemFree(raw);
-  return path;
-}
 
 struct Link {
   bool loaded = false;
@@ -69,9 +61,9 @@ class ShortcutsTest : public testing::Test {
 };
 
 TEST_F(ShortcutsTest, PathsAreTheUsersProgramsFolderAndDesktop) {
-  EXPECT_EQ(KnownFolder(FOLDERID_Programs) + L"\\Gorm Ek.lnk",
+  EXPECT_EQ(test::KnownFolder(FOLDERID_Programs) + L"\\Gorm Ek.lnk",
             StartMenuShortcutPath());
-  EXPECT_EQ(KnownFolder(FOLDERID_Desktop) + L"\\Gorm Ek.lnk",
+  EXPECT_EQ(test::KnownFolder(FOLDERID_Desktop) + L"\\Gorm Ek.lnk",
             DesktopShortcutPath());
   // The test bench gives the prefix real folders, never links into $HOME.
   EXPECT_NE(std::wstring::npos, DesktopShortcutPath().find(L"\\users\\"));

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 
 namespace test {
 
@@ -31,6 +32,26 @@ void SetUserString(const wchar_t* key,
                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
+namespace {
+void DeleteTree(const std::wstring& path) {
+  std::wstring from = path + L'\0';
+  SHFILEOPSTRUCTW op = {};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+  SHFileOperationW(&op);
+}
+}  // namespace
+
+std::wstring KnownFolder(const GUID& id) {
+  PWSTR raw = nullptr;
+  std::wstring path;
+  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw)))
+    path = raw;
+  CoTaskMemFree(raw);
+  return path;
+}
+
 ScratchDir::ScratchDir() {
   static int counter = 0;
   wchar_t temp[MAX_PATH] = {};
@@ -38,22 +59,12 @@ ScratchDir::ScratchDir() {
   path_ = std::wstring(temp) + L"gormek-test-" +
           std::to_wstring(GetCurrentProcessId()) + L"-" +
           std::to_wstring(++counter);
-  std::wstring from = path_ + L'\0';
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  SHFileOperationW(&op);
+  DeleteTree(path_);
   CreateDirectoryW(path_.c_str(), nullptr);
 }
 
 ScratchDir::~ScratchDir() {
-  std::wstring from = path_ + L'\0';
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  SHFileOperationW(&op);
+  DeleteTree(path_);
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {

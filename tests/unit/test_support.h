@@ -55,6 +55,10 @@ class StateTest : public testing::Test {
 
 std::string Narrow(const std::wstring& text);
 
+// The system's own answer for a known folder (no creation), "" on failure:
+// an independent reference for the program's paths.
+std::wstring KnownFolder(const GUID& id);
+
 }  // namespace test
 
 namespace test {

@@ -23,13 +23,33 @@ bool NoThread(WorkerJob) {
   return false;
 }
 
-// Waits for a top-level window of this process with the given class.
+// Waits for a visible top-level window of this process with the given class
+// (other test programs may have windows of their own on the same desktop).
 HWND WaitForWindow(const wchar_t* cls, DWORD ms = 10000) {
+  struct Search {
+    const wchar_t* cls;
+    HWND found;
+  };
   const ULONGLONG end = GetTickCount64() + ms;
   while (GetTickCount64() < end) {
-    HWND w = FindWindowW(cls, nullptr);
-    if (w && IsWindowVisible(w))
-      return w;
+    Search search = {cls, nullptr};
+    EnumWindows(
+        [](HWND w, LPARAM lp) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(lp);
+          wchar_t name[64] = {};
+          GetClassNameW(w, name, 64);
+          DWORD pid = 0;
+          GetWindowThreadProcessId(w, &pid);
+          if (pid == GetCurrentProcessId() && IsWindowVisible(w) &&
+              wcscmp(name, s->cls) == 0) {
+            s->found = w;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (search.found)
+      return search.found;
     Sleep(10);
   }
   return nullptr;
