@@ -168,7 +168,8 @@ bool RunStateCommand(const std::vector<std::wstring>& args, bool& handled) {
                            nullptr, OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE)
       return Fail("cannot open the file");
-    Emit("{\"holding\":" + Json(args[1]) + "}");
+    Emit("{\"holding\":" + Json(args[1]) + ",\"pid\":" +
+         std::to_string(GetCurrentProcessId()) + "}");
     Sleep(static_cast<DWORD>(wcstol(args[2].c_str(), nullptr, 10)));
     CloseHandle(f);
     return true;

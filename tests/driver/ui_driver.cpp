@@ -23,6 +23,9 @@
 namespace {
 
 std::wstring g_targetClass = L"GormEkSetup";
+// With several windows of the class: which one, in the order EnumWindows
+// gives (-1: whichever FindWindowW finds).
+int g_targetIndex = -1;
 
 // Another process's control text: WM_GETTEXT through SendMessageTimeout
 // (GetWindowTextW returns nothing for another process's EDIT).
@@ -46,7 +49,25 @@ LRESULT Send(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 HWND Target() {
-  return FindWindowW(g_targetClass.c_str(), nullptr);
+  if (g_targetIndex < 0)
+    return FindWindowW(g_targetClass.c_str(), nullptr);
+  struct Search {
+    int left;
+    HWND found;
+  } search = {g_targetIndex, nullptr};
+  EnumWindows(
+      [](HWND w, LPARAM lp) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(lp);
+        wchar_t name[256] = {};
+        GetClassNameW(w, name, 256);
+        if (g_targetClass == name && s->left-- == 0) {
+          s->found = w;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 std::vector<HWND> Children(HWND parent) {
@@ -314,6 +335,7 @@ bool RunCommand(const std::vector<std::wstring>& args) {
     return stateResult;
   if (cmd == L"target") {
     g_targetClass = arg(1);
+    g_targetIndex = args.size() > 2 ? static_cast<int>(number(2, -1)) : -1;
     return true;
   }
   if (cmd == L"pid") {

@@ -124,12 +124,18 @@ class Site:
         self.dir = root / "site"
         self.dir.mkdir(parents=True, exist_ok=True)
         self.pid_file = root / "site.pid"
-        port_file = root / "site.port"
-        subprocess.run([str(REPO / "tools" / "site"), str(self.dir), "--port", "0",
-                        "--port-file", str(port_file), "--log", str(root / "requests.log"),
+        self.port = 0
+        self.start()
+        self.url = f"http://127.0.0.1:{self.port}/"
+
+    def start(self):
+        """Starts serving (again, on the same port once it has one)."""
+        port_file = self.root / "site.port"
+        port_file.unlink(missing_ok=True)
+        subprocess.run([str(REPO / "tools" / "site"), str(self.dir), "--port", str(self.port),
+                        "--port-file", str(port_file), "--log", str(self.root / "requests.log"),
                         "--detach", "--pid-file", str(self.pid_file)], check=True)
         self.port = int(port_file.read_text())
-        self.url = f"http://127.0.0.1:{self.port}/"
 
     def stop(self):
         subprocess.run([str(REPO / "tools" / "site"), "--stop", str(self.pid_file)])

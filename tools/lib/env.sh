@@ -35,3 +35,17 @@ gormek_start_wineserver() {
     fi
   fi
 }
+
+# Ends every process that runs with this prefix, a wineserver left behind by
+# an earlier prefix at the same path included (`wineserver -k` finds only the
+# server of the prefix folder that exists now).
+gormek_kill_prefix_processes() {
+  local env pid
+  for env in /proc/[0-9]*/environ; do
+    pid=${env#/proc/}
+    pid=${pid%/environ}
+    if tr '\0' '\n' <"$env" 2>/dev/null | grep -qxF "WINEPREFIX=$GORMEK_PREFIX"; then
+      kill -9 "$pid" 2>/dev/null || true
+    fi
+  done
+}

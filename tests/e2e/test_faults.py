@@ -1,0 +1,303 @@
+"""The fault catalogue: one end-to-end test per fault a player can meet. Each
+proves that the player sees the specified sentence, that nothing is left
+half-written (no partial package, registry untouched), and that a retry then
+succeeds."""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+
+import pytest
+
+from harness import (DRIVER, IDC_INSTALL, IDOK, SetupProcess, click_and_watch, controls,
+                     driver, one, temp_dir, unix_path, wait_until, watch)
+
+pytestmark = pytest.mark.usefixtures("clean_machine")
+
+NOTHING = {"uninstall": None, "settings": None}
+
+
+def open_window(site):
+    proc = SetupProcess("/site", site.url)
+    one("wait-window", 30000)
+    one("set-check", 6, 0)  # do not start the game at the end
+    return proc
+
+
+def install(folder):
+    one("set-text", 2, folder)
+    return click_and_watch(IDC_INSTALL)
+
+
+def expect_failure(events, pattern):
+    box = events[-1].get("box")
+    assert box, events
+    assert box["title"] == "Gorm Ek Setup"
+    assert re.fullmatch(pattern, box["text"]), box["text"]
+    one("answer-box", IDOK)
+    assert not list(temp_dir().glob("GormEk-*.zip"))  # no partial package
+    assert one("reg-dump") == NOTHING  # registry untouched
+
+
+def expect_success_and_close(events, proc, folder):
+    assert events[-1].get("finished"), events
+    assert one("reg-dump")["settings"]["InstallDir"]["data"] == folder + "\\Gorm Ek"
+    one("click", IDC_INSTALL)
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+
+
+# Faults of the site, each: (fault file, fault spec, expected sentence).
+SITE_FAULTS = [
+    ("404 for the package", "GormEk-0042.zip", "status-404",
+     lambda url: re.escape(f"The server answered 404 for\n{url}GormEk-0042.zip")),
+    ("500 for the version file", "version.txt", "status-500",
+     lambda url: re.escape(f"The server answered 500 for\n{url}version.txt?t=") + r"\d+"),
+    ("HTML error page served as version.txt", "version.txt", "html",
+     lambda url: re.escape("The version file on the server is not valid.")),
+    ("truncated download", "GormEk-0042.zip", "cut-5000",
+     lambda url: re.escape("The download was incomplete. Try again.")),
+    ("connection reset", "GormEk-0042.zip", "reset-5000",
+     lambda url: re.escape("The download was interrupted.")),
+]
+
+
+@pytest.mark.parametrize("name,file,fault,expected", SITE_FAULTS,
+                         ids=[f[0] for f in SITE_FAULTS])
+def test_site_fault_then_retry(site, clean_machine, name, file, fault, expected):
+    site.fault(file, fault)
+    proc = open_window(site)
+    expect_failure(install(clean_machine), expected(site.url))
+    site.clear_faults()
+    expect_success_and_close(install(clean_machine), proc, clean_machine)
+
+
+def test_server_down_then_retry(site, clean_machine):
+    site.stop()
+    proc = open_window(site)
+    expect_failure(install(clean_machine),
+                   re.escape(f"Could not reach {site.url}version.txt?t=") + r"\d+" +
+                   re.escape(".\nCheck your internet connection."))
+    site.start()
+    expect_success_and_close(install(clean_machine), proc, clean_machine)
+
+
+def test_redirect_is_followed(site, clean_machine):
+    site.fault("GormEk-0042.zip", "redirect")
+    site.fault("version.txt", "redirect")
+    proc = open_window(site)
+    events = install(clean_machine)
+    assert events[-2]["status"] == "Gorm Ek 0042 is installed."
+    expect_success_and_close(events, proc, clean_machine)
+
+
+def test_slow_server_with_cancel_then_retry(site, clean_machine):
+    site.publish_game(42, extra={"big.bin": os.urandom(2 * 1024 * 1024)})
+    site.fault("GormEk-0042.zip", "trickle-65536")
+    proc = open_window(site)
+    one("set-text", 2, clean_machine)
+    one("click", IDC_INSTALL)
+    assert wait_until(lambda: one("status")["status"].startswith("Downloading"))
+    one("click", 103)
+    assert watch(30000)[-1].get("gone")
+    assert proc.wait() == 0
+    assert not list(temp_dir().glob("GormEk-*.zip"))
+    assert one("reg-dump") == NOTHING
+    site.clear_faults()
+    proc = open_window(site)
+    expect_success_and_close(install(clean_machine), proc, clean_machine)
+
+
+@pytest.fixture
+def small_temp_drive():
+    """A 4 MiB tmpfs as drive T: of the prefix, with TEMP pointing at it."""
+    from conftest import PREFIX, wine
+    mount = pathlib.Path("/tmp") / f"gormek-full-{os.getpid()}"
+    mount.mkdir(exist_ok=True)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", str(mount)]).returncode:
+        pytest.skip("cannot mount a small file system here")
+    drive = PREFIX / "dosdevices" / "t:"
+    drive.unlink(missing_ok=True)
+    drive.symlink_to(mount)
+    for name in ("TEMP", "TMP"):
+        wine("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_EXPAND_SZ", "/d",
+             "T:\\", "/f")
+    yield mount
+    for name in ("TEMP", "TMP"):
+        wine("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_EXPAND_SZ", "/d",
+             "%USERPROFILE%\\Temp", "/f")
+    drive.unlink(missing_ok=True)
+    subprocess.run(["umount", str(mount)])
+    mount.rmdir()
+
+
+def test_disk_full_for_the_package_then_retry(site, clean_machine, small_temp_drive):
+    site.publish_game(42, extra={"big.bin": os.urandom(8 * 1024 * 1024)})
+    proc = open_window(site)
+    events = install(clean_machine)
+    box = events[-1]["box"]
+    assert box["text"] == "Could not write the download to disk (is it full?)."
+    one("answer-box", IDOK)
+    assert not any(small_temp_drive.iterdir())  # the partial package is gone
+    assert one("reg-dump") == NOTHING
+    one("close")
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+    # Once there is room (TEMP back on the big disk) the install succeeds.
+    from conftest import wine
+    for name in ("TEMP", "TMP"):
+        wine("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_EXPAND_SZ", "/d",
+             "%USERPROFILE%\\Temp", "/f")
+    proc = open_window(site)
+    expect_success_and_close(install(clean_machine), proc, clean_machine)
+
+
+@pytest.fixture
+def read_only_folder(clean_machine):
+    """An install folder on a read-only file system."""
+    folder = unix_path(clean_machine + "\\ReadOnly\\Gorm Ek")
+    folder.mkdir(parents=True)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs",
+                       str(folder)]).returncode:
+        pytest.skip("cannot mount a read-only file system here")
+    yield clean_machine + "\\ReadOnly"
+    subprocess.run(["umount", str(folder)])
+
+
+def test_read_only_install_folder_then_another(site, clean_machine, read_only_folder):
+    proc = open_window(site)
+    expect_failure(install(read_only_folder),
+                   re.escape(f"No permission to write to\n{read_only_folder}\\Gorm Ek\n"
+                             "Pick another folder."))
+    expect_success_and_close(install(clean_machine), proc, clean_machine)
+
+
+def test_install_folder_that_is_a_file_then_another(site, clean_machine):
+    (unix_path(clean_machine) / "Taken").mkdir()
+    (unix_path(clean_machine) / "Taken" / "Gorm Ek").write_text("a file")
+    proc = open_window(site)
+    events = install(clean_machine + "\\Taken")
+    expect_failure(events, r"(Could not create the folder|No permission to write to)\n" +
+                   re.escape(clean_machine + "\\Taken\\Gorm Ek\nPick another folder."))
+    assert (unix_path(clean_machine) / "Taken" / "Gorm Ek").read_text() == "a file"
+    expect_success_and_close(install(clean_machine), proc, clean_machine)
+
+
+def test_game_holding_a_file_during_update_then_retry(site, clean_machine):
+    from harness import install_through_window
+    folder = install_through_window(site, clean_machine, start_menu=False, desktop=False)
+    site.publish_game(43)
+    # A game that hangs on to one of its files and does not exit.
+    holder = SetupProcess("hold-file", folder + "\\data\\level 1.dat", "45000", exe=DRIVER)
+    assert wait_until(lambda: '"pid"' in pathlib.Path(holder.log.name).read_text())
+    pid = re.search(r'"pid":(\d+)', pathlib.Path(holder.log.name).read_text()).group(1)
+    proc = SetupProcess("/update", folder, "/pid", pid, "/site", site.url)
+    one("wait-window", 30000)
+    events = watch(120000)
+    box = events[-1]["box"]
+    waited = next(e["t"] for e in events if e.get("status", "").startswith("Checking"))
+    assert waited >= 28000  # 30 s for the id, then the run goes on
+    assert box["title"] == "Gorm Ek"
+    assert box["text"].startswith("The update failed:\nUnpacking failed. Make sure Gorm Ek "
+                                  "is closed and try again.\n\n")
+    one("answer-box", IDOK)
+    assert proc.wait() == 0
+    assert one("reg-dump")["settings"]["Version"]["data"] == "0042"  # untouched
+    holder.kill()
+    proc = SetupProcess("/update", folder, "/site", site.url)
+    one("wait-window", 30000)
+    assert watch(60000)[-1].get("gone")
+    assert proc.wait() == 0
+    assert one("reg-dump")["settings"]["Version"]["data"] == "0043"
+    driver(["target", "GormEkSample"], ["wait-window", 30000], ["close"], ["wait-gone", 10000])
+
+
+@pytest.fixture
+def non_ascii_temp():
+    from conftest import wine
+    temp = "C:\\T\u00ebmp \u03a9 \u65e5"
+    unix_path(temp).mkdir(exist_ok=True)
+    for name in ("TEMP", "TMP"):
+        wine("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_EXPAND_SZ", "/d",
+             temp, "/f")
+    yield unix_path(temp)
+    for name in ("TEMP", "TMP"):
+        wine("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_EXPAND_SZ", "/d",
+             "%USERPROFILE%\\Temp", "/f")
+    shutil.rmtree(unix_path(temp), ignore_errors=True)
+
+
+def test_non_ascii_temporary_and_install_folders(site, clean_machine, non_ascii_temp):
+    proc = open_window(site)
+    folder = clean_machine + "\\Sp\u00efele \u03a9 \u30b2\u30fc\u30e0"
+    events = install(folder)
+    expect_success_and_close(events, proc, folder)
+    assert (unix_path(folder + "\\Gorm Ek") / "Gorm Ek.exe").exists()
+    assert not list(non_ascii_temp.glob("GormEk-*.zip"))
+
+
+@pytest.mark.parametrize("length", [240, 259])
+def test_paths_near_the_limit(site, clean_machine, length):
+    # A folder box text of `length` characters that already ends in the name.
+    stem = clean_machine + "\\"
+    middle = "x" * (length - len(stem) - len("\\Gorm Ek"))
+    folder = stem + middle + "\\Gorm Ek"
+    assert len(folder) == length
+    proc = open_window(site)
+    one("set-text", 2, folder)
+    events = click_and_watch(IDC_INSTALL)
+    if events[-1].get("box"):
+        # Too long for a file below it: one clear sentence, nothing registered.
+        box = events[-1]["box"]
+        assert box["title"] == "Gorm Ek Setup" and "\n" in box["text"] or box["text"].endswith(".")
+        one("answer-box", IDOK)
+        assert one("reg-dump") == NOTHING
+        one("close")
+        one("wait-gone", 10000)
+        assert proc.wait() == 0
+    else:
+        assert events[-1].get("finished"), events
+        assert one("reg-dump")["settings"]["InstallDir"]["data"] == folder
+        one("click", IDC_INSTALL)
+        one("wait-gone", 10000)
+        assert proc.wait() == 0
+
+
+def test_two_setup_programs_at_once(site, clean_machine):
+    site.publish_game(42, extra={"big.bin": os.urandom(3 * 1024 * 1024)})
+    first = open_window(site)
+    second = SetupProcess("/site", site.url)
+    assert wait_until(lambda: len([1 for i in (0, 1) if _exists(i)]) == 2, timeout=30)
+    for i in (0, 1):
+        driver(["target", "GormEkSetup", i], ["set-text", 2, clean_machine],
+               ["set-check", 6, 0])
+    driver(["target", "GormEkSetup", 0], ["click", IDC_INSTALL],
+           ["target", "GormEkSetup", 1], ["click", IDC_INSTALL])
+    outcomes = []
+    for _ in range(2):
+        events = watch(120000)
+        outcomes.append(events[-1])
+        if events[-1].get("box"):
+            one("answer-box", IDOK)
+            one("close")
+        else:
+            one("click", IDC_INSTALL)
+        one("wait-gone", 10000) if False else None
+        assert wait_until(lambda: len([1 for i in (0, 1) if _exists(i)]) <= 1 - len(outcomes) + 1)
+    assert first.wait(60) == 0 and second.wait(60) == 0
+    known = ("Could not save the download to ", "Unpacking failed. Make sure Gorm Ek is closed")
+    for o in outcomes:
+        assert o.get("finished") or o["box"]["text"].startswith(known), o
+    assert any(o.get("finished") for o in outcomes)
+    # Whatever happened, a later install succeeds.
+    proc = open_window(site)
+    expect_success_and_close(install(clean_machine), proc, clean_machine)
+
+
+def _exists(index):
+    try:
+        driver(["target", "GormEkSetup", index], ["window"])
+        return True
+    except AssertionError:
+        return False

@@ -1,0 +1,105 @@
+// Measurements for tools/bench that need the program's own code in a
+// Windows process:
+//   bench_tool progress URL FILE   downloads with the installer's progress
+//                                  callback; prints the messages it posted
+//   bench_tool foldersize FOLDER   times FolderSize
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "integration/registration.h"
+#include "pipeline/package_progress.h"
+#include "startup/setup_state.h"
+#include "transfer/http_download.h"
+#include "window/worker_messages.h"
+
+namespace {
+
+long g_status = 0;
+long g_progress = 0;
+
+LRESULT CALLBACK Count(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_SETUP_STATUS) {
+    ++g_status;
+    TakePostedText(lp);
+    return 0;
+  }
+  if (msg == WM_SETUP_PROGRESS) {
+    ++g_progress;
+    return 0;
+  }
+  return DefWindowProcW(w, msg, wp, lp);
+}
+
+double Seconds(LARGE_INTEGER a, LARGE_INTEGER b) {
+  LARGE_INTEGER f;
+  QueryPerformanceFrequency(&f);
+  return static_cast<double>(b.QuadPart - a.QuadPart) /
+         static_cast<double>(f.QuadPart);
+}
+
+// The window that receives the messages runs on its own thread, as the
+// setup window does, so the posting thread never fills its own queue.
+int Progress(const wchar_t* url, const wchar_t* file) {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD receiverThread = 0;
+  std::thread receiver([&] {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = Count;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"GormEkBenchCounter";
+    RegisterClassW(&wc);
+    g_state.mainWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0,
+                                         0, HWND_MESSAGE, nullptr,
+                                         wc.hInstance, nullptr);
+    receiverThread = GetCurrentThreadId();
+    SetEvent(ready);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+      DispatchMessageW(&msg);
+  });
+  WaitForSingleObject(ready, INFINITE);
+  CloseHandle(ready);
+  int version = 42;
+  std::int64_t lastMiB = -1;
+  std::int64_t bytes = 0;
+  std::wstring error;
+  const bool ok = HttpDownload(
+      url, nullptr, file,
+      [&](std::int64_t received, std::int64_t total) {
+        bytes = received;
+        return PackageProgress{version, lastMiB}(received, total);
+      },
+      error);
+  // Everything posted is handled before the count is read.
+  SendMessageW(g_state.mainWindow, WM_NULL, 0, 0);
+  PostThreadMessageW(receiverThread, WM_QUIT, 0, 0);
+  receiver.join();
+  const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  printf("{\"ok\":%s,\"mib\":%.1f,\"status\":%ld,\"progress\":%ld}\n",
+         ok ? "true" : "false", mib, g_status, g_progress);
+  return ok ? 0 : 1;
+}
+
+int Size(const wchar_t* folder) {
+  LARGE_INTEGER a, b;
+  QueryPerformanceCounter(&a);
+  const std::uint64_t bytes = FolderSize(folder);
+  QueryPerformanceCounter(&b);
+  printf("{\"bytes\":%llu,\"seconds\":%.3f}\n",
+         static_cast<unsigned long long>(bytes), Seconds(a, b));
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 4 && std::wstring(argv[1]) == L"progress")
+    return Progress(argv[2], argv[3]);
+  if (argc == 3 && std::wstring(argv[1]) == L"foldersize")
+    return Size(argv[2]);
+  fputs("usage: bench_tool progress URL FILE | foldersize FOLDER\n", stderr);
+  return 2;
+}
