@@ -6,6 +6,28 @@
 
 #include "platform/unique_handle.h"
 
+namespace {
+
+// tar.exe reads its arguments in the ANSI code page, so a path with a
+// character that page cannot hold (a Cyrillic user name on a Western system,
+// say) reaches it garbled and cannot be opened. Such a path is handed over
+// by its short (8.3) name, which is plain ASCII; when the volume keeps no
+// short names, the path stays as it is. Every other path is passed unchanged.
+std::wstring PathForTar(const std::wstring& path) {
+  BOOL lossy = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(), -1, nullptr,
+                      0, nullptr, &lossy);
+  if (!lossy)
+    return path;
+  wchar_t shortPath[MAX_PATH] = {};
+  const DWORD n = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH)
+    return path;
+  return shortPath;
+}
+
+}  // namespace
+
 bool UnpackPackage(const std::wstring& zipPath,
                    const std::wstring& destDir,
                    std::wstring& errorText) {
@@ -29,8 +51,9 @@ bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
 
   // Both paths are quoted; destDir never ends in a backslash, so its closing
   // quote is never read as escaped.
-  const std::wstring commandLine = L"\"" + tar + L"\" -xf \"" + zipPath +
-                                   L"\" -C \"" + destDir + L"\"";
+  const std::wstring commandLine = L"\"" + tar + L"\" -xf \"" +
+                                   PathForTar(zipPath) + L"\" -C \"" +
+                                   PathForTar(destDir) + L"\"";
   // CreateProcessW may write into the command line it is given.
   std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
   writable.push_back(L'\0');
