@@ -3,6 +3,7 @@
 //   bench_tool progress URL FILE   downloads with the installer's progress
 //                                  callback; prints the messages it posted
 //   bench_tool foldersize FOLDER   times FolderSize
+//   bench_tool unpack ZIP FOLDER   times UnpackPackage
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "pipeline/package_progress.h"
 #include "startup/setup_state.h"
 #include "transfer/http_download.h"
+#include "transfer/unpack.h"
 #include "window/worker_messages.h"
 
 namespace {
@@ -93,6 +95,17 @@ int Size(const wchar_t* folder) {
   return 0;
 }
 
+int Unpack(const wchar_t* zip, const wchar_t* dest) {
+  LARGE_INTEGER a, b;
+  QueryPerformanceCounter(&a);
+  std::wstring error;
+  const bool ok = UnpackPackage(zip, dest, error);
+  QueryPerformanceCounter(&b);
+  printf("{\"ok\":%s,\"seconds\":%.3f}\n", ok ? "true" : "false",
+         Seconds(a, b));
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -100,6 +113,9 @@ int wmain(int argc, wchar_t** argv) {
     return Progress(argv[2], argv[3]);
   if (argc == 3 && std::wstring(argv[1]) == L"foldersize")
     return Size(argv[2]);
-  fputs("usage: bench_tool progress URL FILE | foldersize FOLDER\n", stderr);
+  if (argc == 4 && std::wstring(argv[1]) == L"unpack")
+    return Unpack(argv[2], argv[3]);
+  fputs("usage: bench_tool progress URL FILE | foldersize FOLDER | unpack ZIP FOLDER\n",
+        stderr);
   return 2;
 }
