@@ -88,7 +88,7 @@ def test_redirect_is_followed(site, clean_machine):
     site.fault("version.txt", "redirect")
     proc = open_window(site)
     events = install(clean_machine)
-    assert events[-2]["status"] == "Gorm Ek 0042 is installed."
+    assert statuses(events)[-1] == "Gorm Ek 0042 is installed."
     expect_success_and_close(events, proc, clean_machine)
 
 
