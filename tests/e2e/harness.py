@@ -140,8 +140,8 @@ class Site:
     def stop(self):
         subprocess.run([str(REPO / "tools" / "site"), "--stop", str(self.pid_file)])
 
-    def fault(self, name, spec):
-        urllib.request.urlopen(f"{self.url}_control/set?file={name}&fault={spec}").read()
+    def fault(self, name, faults):
+        urllib.request.urlopen(f"{self.url}_control/set?file={name}&fault={faults}").read()
 
     def clear_faults(self):
         urllib.request.urlopen(f"{self.url}_control/clear").read()

@@ -48,7 +48,7 @@ def expect_success_and_close(events, proc, folder):
     assert proc.wait() == 0
 
 
-# Faults of the site, each: (fault file, fault spec, expected sentence).
+# Faults of the site, each: (file, fault, expected sentence).
 SITE_FAULTS = [
     ("404 for the package", "GormEk-0042.zip", "status-404",
      lambda url: re.escape(f"The server answered 404 for\n{url}GormEk-0042.zip")),

@@ -44,7 +44,7 @@ gormek_kill_prefix_processes() {
   for env in /proc/[0-9]*/environ; do
     pid=${env#/proc/}
     pid=${pid%/environ}
-    if tr '\0' '\n' <"$env" 2>/dev/null | grep -qxF "WINEPREFIX=$GORMEK_PREFIX"; then
+    if { tr '\0' '\n' <"$env"; } 2>/dev/null | grep -qxF "WINEPREFIX=$GORMEK_PREFIX"; then
       kill -9 "$pid" 2>/dev/null || true
     fi
   done
