@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include "platform/scope_guard.h"
 #include "platform/text.h"
 #include "removal/relocation.h"
 #include "removal/stale_copies.h"
@@ -24,6 +25,8 @@ int RunProgram(HINSTANCE instance) {
   // Before any window exists; the result does not matter.
   SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE);
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  // On every path, whatever the mode returns and whether or not COM started.
+  ScopeGuard uninitialize([] { CoUninitialize(); });
 
   const CommandLineFlags flags = ParseCommandLine(ProcessArguments());
   RemoveStaleTempCopies();
@@ -47,6 +50,5 @@ int RunProgram(HINSTANCE instance) {
       break;
   }
 
-  CoUninitialize();
   return exitCode;
 }

@@ -1,5 +1,7 @@
 #include "transfer/wininet_api.h"
 
+#include "platform/unique_handle.h"
+
 namespace {
 
 template <typename F>
@@ -13,21 +15,20 @@ const WinInetApi* Load() {
   static WinInetApi api;
   // LOAD_LIBRARY_SEARCH_SYSTEM32 never looks in the program's own folder or
   // the current directory.
-  HMODULE module =
-      LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  UniqueModule module(
+      LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!module)
     return nullptr;
-  const bool ok = Resolve(module, "InternetOpenW", api.InternetOpenW) &&
-                  Resolve(module, "InternetOpenUrlW", api.InternetOpenUrlW) &&
-                  Resolve(module, "HttpQueryInfoW", api.HttpQueryInfoW) &&
-                  Resolve(module, "InternetReadFile", api.InternetReadFile) &&
-                  Resolve(module, "InternetCloseHandle",
-                          api.InternetCloseHandle);
-  if (!ok) {
-    FreeLibrary(module);
+  const HMODULE m = module.get();
+  const bool ok = Resolve(m, "InternetOpenW", api.InternetOpenW) &&
+                  Resolve(m, "InternetOpenUrlW", api.InternetOpenUrlW) &&
+                  Resolve(m, "HttpQueryInfoW", api.HttpQueryInfoW) &&
+                  Resolve(m, "InternetReadFile", api.InternetReadFile) &&
+                  Resolve(m, "InternetCloseHandle", api.InternetCloseHandle);
+  if (!ok)
     return nullptr;
-  }
-  // The module stays loaded for the life of the process.
+  // The functions are used until the process ends: the module stays loaded.
+  module.release();
   return &api;
 }
 
