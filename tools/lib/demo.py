@@ -108,8 +108,6 @@ def walk(site, SetupProcess, driver, one, unix_path, wait_until, watch,
     # 2. Update from the game.
     site.publish_game(2)
     say("version 2 is published")
-    if not wait_until(lambda: driver(["target", "GormEkSample"], ["window"]) and True, timeout=5):
-        pass
     try:
         one_game = driver(["target", "GormEkSample"], ["wait-window", 20000])[-1]
     except AssertionError:
@@ -127,12 +125,12 @@ def walk(site, SetupProcess, driver, one, unix_path, wait_until, watch,
         wait_until(lambda: one("status")["status"].startswith("Downloading"), timeout=30)
         window_shot("4-updating")
         site.clear_faults()
-    driver(["target", "GormEkSample"], ["wait-gone", 3600000])
-    game = driver(["target", "GormEkSample"], ["wait-window", 3600000])[-1]
+    driver(["target", "GormEkSample"], ["wait-gone", 3600000], timeout=3700)
+    game = driver(["target", "GormEkSample"], ["wait-window", 3600000], timeout=3700)[-1]
     say(f"the game was updated and restarted: {game['title']}")
     if not INTERACTIVE:
         screen("5-game-version-2.png")
-    driver(["target", "GormEkSample"], ["close"], ["wait-gone", 3600000])
+    driver(["target", "GormEkSample"], ["close"], ["wait-gone", 3600000], timeout=3700)
 
     # 3. Uninstall with the command line that Apps & features holds.
     line = one("reg-dump")["uninstall"]["UninstallString"]["data"]
