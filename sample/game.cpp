@@ -50,11 +50,10 @@ void LogStart() {
   GetTempPathW(MAX_PATH, temp);
   wchar_t cwd[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, cwd);
-  const std::wstring line = L"started pid=" +
-                            std::to_wstring(GetCurrentProcessId()) +
-                            L" version=" + g_version + L" folder=" + g_folder +
-                            L" cwd=" + cwd + L" args=" + GetCommandLineW() +
-                            L"\r\n";
+  const std::wstring line =
+      L"started pid=" + std::to_wstring(GetCurrentProcessId()) + L" version=" +
+      g_version + L" folder=" + g_folder + L" cwd=" + cwd + L" args=" +
+      GetCommandLineW() + L"\r\n";
   char utf8[4096] = {};
   const int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8,
                                     sizeof(utf8), nullptr, nullptr);
@@ -128,13 +127,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   const std::wstring text = L"Gorm Ek, version " + g_version +
                             L". This sample stands in for the game.";
-  HWND label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE,
-                               16, 16, 320, 40, w, nullptr, instance, nullptr);
-  HWND button =
-      CreateWindowExW(0, L"BUTTON", L"Update", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                      16, 70, 100, 28, w,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kUpdateId)),
-                      instance, nullptr);
+  HWND label =
+      CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 16, 16,
+                      320, 40, w, nullptr, instance, nullptr);
+  HWND button = CreateWindowExW(
+      0, L"BUTTON", L"Update", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 16, 70, 100,
+      28, w, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kUpdateId)), instance,
+      nullptr);
   SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   ShowWindow(w, SW_SHOWNORMAL);

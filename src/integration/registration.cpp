@@ -40,9 +40,9 @@ void RegisterInstallation(const std::wstring& installDir, int version) {
     SetString(key.get(), L"InstallLocation", installDir);
     SetString(key.get(), L"DisplayIcon",
               installDir + L"\\" + g_product.gameExe);
-    SetString(key.get(), L"UninstallString",
-              L"\"" + installDir + L"\\" + g_product.setupExe +
-                  L"\" /uninstall");
+    SetString(
+        key.get(), L"UninstallString",
+        L"\"" + installDir + L"\\" + g_product.setupExe + L"\" /uninstall");
     SetDword(key.get(), L"NoModify", 1);
     SetDword(key.get(), L"NoRepair", 1);
     SetDword(key.get(), L"EstimatedSize",

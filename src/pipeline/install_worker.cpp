@@ -65,11 +65,12 @@ bool RunStages(const std::wstring& installDir,
     return false;
   }
 
-  const int created = SHCreateDirectoryExW(nullptr, installDir.c_str(), nullptr);
+  const int created =
+      SHCreateDirectoryExW(nullptr, installDir.c_str(), nullptr);
   if (created != ERROR_SUCCESS && created != ERROR_FILE_EXISTS &&
       created != ERROR_ALREADY_EXISTS) {
-    errorText =
-        L"Could not create the folder\n" + installDir + L"\nPick another folder.";
+    errorText = L"Could not create the folder\n" + installDir +
+                L"\nPick another folder.";
     return false;
   }
 
@@ -150,8 +151,9 @@ void InstallWorker(std::wstring installDir,
                    finalText, errorText);
   } catch (const std::bad_alloc&) {
     ok = false;
-    errorText = L"The computer ran out of memory. Close other programs and try "
-                L"again.";
+    errorText =
+        L"The computer ran out of memory. Close other programs and try "
+        L"again.";
   } catch (...) {
     ok = false;
     errorText = L"Something unexpected went wrong. Try again.";

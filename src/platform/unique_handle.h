@@ -83,6 +83,5 @@ using UniqueFind = UniqueHandle<HANDLE,
                                 handle_detail::InvalidHandleValue>;
 using UniqueKey =
     UniqueHandle<HKEY, handle_detail::CloseKey, handle_detail::Null<HKEY>>;
-using UniqueModule = UniqueHandle<HMODULE,
-                                  handle_detail::FreeLib,
-                                  handle_detail::Null<HMODULE>>;
+using UniqueModule =
+    UniqueHandle<HMODULE, handle_detail::FreeLib, handle_detail::Null<HMODULE>>;

@@ -51,9 +51,9 @@ bool IsSafeToDelete(const std::wstring& folder) {
   if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY))
     return false;
   const std::wstring name = g_product.gameName;
-  const std::wstring tail =
-      folder.size() >= name.size() ? folder.substr(folder.size() - name.size())
-                                   : folder;
+  const std::wstring tail = folder.size() >= name.size()
+                                ? folder.substr(folder.size() - name.size())
+                                : folder;
   return EqualsAsciiNoCase(tail, name);
 }
 

@@ -16,10 +16,9 @@ namespace {
 // "/pid" values convert like wcstol into a signed 32-bit number (saturating),
 // then are stored as an unsigned id: "-1" becomes 4294967295.
 std::uint32_t PidFromText(const std::wstring& text) {
-  const std::int64_t value =
-      ParseDecimalSaturating(std::wstring_view(text),
-                             std::numeric_limits<std::int32_t>::min(),
-                             std::numeric_limits<std::int32_t>::max());
+  const std::int64_t value = ParseDecimalSaturating(
+      std::wstring_view(text), std::numeric_limits<std::int32_t>::min(),
+      std::numeric_limits<std::int32_t>::max());
   return static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
 }
 

@@ -47,19 +47,19 @@ bool HttpDownload(const std::wstring& url,
   // request, then the root handle, on every path.
   UniqueInternet root;
   if (api) {
-    root.reset(api->InternetOpenW(L"GormEkSetup/1.0",
-                                  INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                  nullptr, 0));
+    root.reset(api->InternetOpenW(
+        L"GormEkSetup/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   }
   if (!root) {
     errorText = L"No internet access.";
     return false;
   }
 
-  UniqueInternet request(api->InternetOpenUrlW(root.get(), url.c_str(),
-                                               nullptr, 0, kOpenUrlFlags, 0));
+  UniqueInternet request(api->InternetOpenUrlW(root.get(), url.c_str(), nullptr,
+                                               0, kOpenUrlFlags, 0));
   if (!request) {
-    errorText = L"Could not reach " + url + L".\nCheck your internet connection.";
+    errorText =
+        L"Could not reach " + url + L".\nCheck your internet connection.";
     return false;
   }
 
@@ -70,8 +70,8 @@ bool HttpDownload(const std::wstring& url,
                       HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                       &statusBytes, nullptr);
   if (status != 200) {
-    errorText = L"The server answered " + UnsignedToWide(status) + L" for\n" +
-                url;
+    errorText =
+        L"The server answered " + UnsignedToWide(status) + L" for\n" + url;
     return false;
   }
 

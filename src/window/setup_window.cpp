@@ -42,12 +42,11 @@ void CreateInstallLayout() {
       g_state.titleFont ? g_state.titleFont : g_state.normalFont;
   CreateControl(L"STATIC", L"Install Gorm Ek", 0, 16, 14, 448, 26, 0, heading);
   CreateControl(L"STATIC", L"Install folder:", 0, 16, 50, 448, 18, 0, nullptr);
-  g_state.folderEdit =
-      CreateControl(L"EDIT", g_state.installDir.c_str(),
-                    WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 16, 70, 352, 24,
-                    0, nullptr);
-  g_state.browseButton = CreateControl(L"BUTTON", L"Browse...", WS_TABSTOP,
-                                       376, 69, 88, 26, 101, nullptr);
+  g_state.folderEdit = CreateControl(L"EDIT", g_state.installDir.c_str(),
+                                     WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL,
+                                     16, 70, 352, 24, 0, nullptr);
+  g_state.browseButton = CreateControl(L"BUTTON", L"Browse...", WS_TABSTOP, 376,
+                                       69, 88, 26, 101, nullptr);
   const DWORD check = WS_TABSTOP | BS_AUTOCHECKBOX;
   g_state.startMenuCheck = CreateControl(L"BUTTON", L"Add to the Start menu",
                                          check, 16, 106, 448, 22, 0, nullptr);
@@ -65,12 +64,11 @@ void CreateInstallLayout() {
           ? L"Already installed: installing again gets the newest version."
           : L"",
       SS_LEFTNOWORDWRAP, 16, 190, 448, 20, 0, nullptr);
-  g_state.progressBar = CreateControl(PROGRESS_CLASSW, L"", 0, 16, 214, 448,
-                                      18, 0, nullptr);
-  g_state.installButton =
-      CreateControl(L"BUTTON", installed ? L"Reinstall" : L"Install",
-                    WS_TABSTOP | BS_DEFPUSHBUTTON, 272, 248, 96, 30, 102,
-                    nullptr);
+  g_state.progressBar =
+      CreateControl(PROGRESS_CLASSW, L"", 0, 16, 214, 448, 18, 0, nullptr);
+  g_state.installButton = CreateControl(
+      L"BUTTON", installed ? L"Reinstall" : L"Install",
+      WS_TABSTOP | BS_DEFPUSHBUTTON, 272, 248, 96, 30, 102, nullptr);
   g_state.cancelButton = CreateControl(L"BUTTON", L"Cancel", WS_TABSTOP, 376,
                                        248, 88, 30, 103, nullptr);
 }
@@ -78,10 +76,9 @@ void CreateInstallLayout() {
 void CreateUpdateLayout() {
   const HFONT heading =
       g_state.titleFont ? g_state.titleFont : g_state.normalFont;
-  CreateControl(L"STATIC", L"Updating Gorm Ek", 0, 16, 14, 448, 26, 0,
-                heading);
-  g_state.statusLabel = CreateControl(L"STATIC", L"", SS_LEFTNOWORDWRAP, 16,
-                                      50, 448, 20, 0, nullptr);
+  CreateControl(L"STATIC", L"Updating Gorm Ek", 0, 16, 14, 448, 26, 0, heading);
+  g_state.statusLabel = CreateControl(L"STATIC", L"", SS_LEFTNOWORDWRAP, 16, 50,
+                                      448, 20, 0, nullptr);
   g_state.progressBar =
       CreateControl(PROGRESS_CLASSW, L"", 0, 16, 74, 448, 18, 0, nullptr);
   // No tab stop in this layout: nothing else to move to.
@@ -142,8 +139,9 @@ int RunSetupWindow(HINSTANCE instance) {
   const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
 
   g_state.mainWindow = CreateWindowExW(
-      0, kClassName, g_state.updateMode ? L"Updating Gorm Ek" : L"Gorm Ek Setup",
-      kWindowStyle, x, y, width, height, nullptr, nullptr, instance, nullptr);
+      0, kClassName,
+      g_state.updateMode ? L"Updating Gorm Ek" : L"Gorm Ek Setup", kWindowStyle,
+      x, y, width, height, nullptr, nullptr, instance, nullptr);
   // Without a window nothing could ever end the message loop below.
   if (!g_state.mainWindow)
     return 0;

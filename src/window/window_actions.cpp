@@ -191,9 +191,9 @@ void CancelOrClose() {
 }
 
 void SetInputsEnabled(bool enabled) {
-  for (HWND control : {g_state.folderEdit, g_state.browseButton,
-                       g_state.startMenuCheck, g_state.desktopCheck,
-                       g_state.launchCheck, g_state.installButton}) {
+  for (HWND control :
+       {g_state.folderEdit, g_state.browseButton, g_state.startMenuCheck,
+        g_state.desktopCheck, g_state.launchCheck, g_state.installButton}) {
     if (control)
       EnableWindow(control, enabled ? TRUE : FALSE);
   }

@@ -48,5 +48,4 @@ inline bool Fail(const std::string& why) {
   return false;
 }
 
-
 }  // namespace

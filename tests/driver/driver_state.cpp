@@ -56,8 +56,8 @@ std::string KeyJson(const wchar_t* path) {
     BYTE data[8192];
     DWORD dataLen = sizeof(data);
     DWORD type = 0;
-    if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data,
-                      &dataLen) != ERROR_SUCCESS)
+    if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &dataLen) !=
+        ERROR_SUCCESS)
       break;
     std::string value;
     if (type == REG_DWORD && dataLen == 4) {
@@ -72,8 +72,8 @@ std::string KeyJson(const wchar_t* path) {
       value = Json(text);
     }
     out += (out.size() > 1 ? "," : "") + Json(std::wstring(name, nameLen)) +
-           ":{\"type\":" + std::to_string(type) + ",\"bytes\":" +
-           std::to_string(dataLen) + ",\"data\":" + value + "}";
+           ":{\"type\":" + std::to_string(type) +
+           ",\"bytes\":" + std::to_string(dataLen) + ",\"data\":" + value + "}";
   }
   RegCloseKey(key);
   return out + "}";
@@ -85,8 +85,8 @@ bool ReadLink(const std::wstring& file) {
   bool ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr,
                                        CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                        reinterpret_cast<void**>(&link))) &&
-            SUCCEEDED(link->QueryInterface(IID_IPersistFile,
-                                           reinterpret_cast<void**>(&persist))) &&
+            SUCCEEDED(link->QueryInterface(
+                IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
             SUCCEEDED(persist->Load(file.c_str(), STGM_READ));
   if (ok) {
     wchar_t path[1024] = {}, dir[1024] = {}, icon[1024] = {}, desc[1024] = {},
@@ -114,7 +114,8 @@ bool ReadLink(const std::wstring& file) {
 bool RunStateCommand(const std::vector<std::wstring>& args, bool& handled) {
   handled = true;
   const std::wstring& cmd = args[0];
-  const std::wstring startMenuLink = Known(FOLDERID_Programs) + L"\\Gorm Ek.lnk";
+  const std::wstring startMenuLink =
+      Known(FOLDERID_Programs) + L"\\Gorm Ek.lnk";
   const std::wstring desktopLink = Known(FOLDERID_Desktop) + L"\\Gorm Ek.lnk";
   if (cmd == L"paths") {
     Emit("{\"temp\":" + Json(Temp()) + ",\"startMenuLink\":" +
@@ -144,8 +145,8 @@ bool RunStateCommand(const std::vector<std::wstring>& args, bool& handled) {
     return true;
   }
   if (cmd == L"reg-dump") {
-    Emit("{\"uninstall\":" + KeyJson(kUninstallKey) + ",\"settings\":" +
-         KeyJson(kSettingsKey) + "}");
+    Emit("{\"uninstall\":" + KeyJson(kUninstallKey) +
+         ",\"settings\":" + KeyJson(kSettingsKey) + "}");
     return true;
   }
   if (cmd == L"set-install-dir" && args.size() > 1) {
@@ -168,8 +169,8 @@ bool RunStateCommand(const std::vector<std::wstring>& args, bool& handled) {
                            nullptr, OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE)
       return Fail("cannot open the file");
-    Emit("{\"holding\":" + Json(args[1]) + ",\"pid\":" +
-         std::to_string(GetCurrentProcessId()) + "}");
+    Emit("{\"holding\":" + Json(args[1]) +
+         ",\"pid\":" + std::to_string(GetCurrentProcessId()) + "}");
     Sleep(static_cast<DWORD>(wcstol(args[2].c_str(), nullptr, 10)));
     CloseHandle(f);
     return true;

@@ -153,11 +153,11 @@ bool CmdWindow(HWND w) {
   }
   Emit("{\"title\":" + Json(TextOf(w)) + ",\"client\":[" +
        std::to_string(client.right) + "," + std::to_string(client.bottom) +
-       "],\"rect\":" + RectJson(outer) + ",\"style\":" +
-       std::to_string(GetWindowLongW(w, GWL_STYLE)) + ",\"exstyle\":" +
-       std::to_string(GetWindowLongW(w, GWL_EXSTYLE)) + ",\"visible\":" +
-       (IsWindowVisible(w) ? "true" : "false") + ",\"pid\":" +
-       std::to_string(pid) + ",\"image\":" + Json(image) + "}");
+       "],\"rect\":" + RectJson(outer) +
+       ",\"style\":" + std::to_string(GetWindowLongW(w, GWL_STYLE)) +
+       ",\"exstyle\":" + std::to_string(GetWindowLongW(w, GWL_EXSTYLE)) +
+       ",\"visible\":" + (IsWindowVisible(w) ? "true" : "false") +
+       ",\"pid\":" + std::to_string(pid) + ",\"image\":" + Json(image) + "}");
   return true;
 }
 
@@ -170,21 +170,18 @@ bool CmdControls(HWND w) {
     MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&r), 2);
     const std::wstring cls = ClassOf(c);
     const LONG style = GetWindowLongW(c, GWL_STYLE);
-    std::string item = "{\"index\":" + std::to_string(index++) +
-                       ",\"id\":" + std::to_string(GetDlgCtrlID(c)) +
-                       ",\"class\":" + Json(cls) + ",\"text\":" +
-                       Json(TextOf(c)) + ",\"enabled\":" +
-                       (IsWindowEnabled(c) ? "true" : "false") +
-                       ",\"visible\":" +
-                       (IsWindowVisible(c) ? "true" : "false") +
-                       ",\"style\":" + std::to_string(style) +
-                       ",\"rect\":" + RectJson(r);
+    std::string item =
+        "{\"index\":" + std::to_string(index++) +
+        ",\"id\":" + std::to_string(GetDlgCtrlID(c)) +
+        ",\"class\":" + Json(cls) + ",\"text\":" + Json(TextOf(c)) +
+        ",\"enabled\":" + (IsWindowEnabled(c) ? "true" : "false") +
+        ",\"visible\":" + (IsWindowVisible(c) ? "true" : "false") +
+        ",\"style\":" + std::to_string(style) + ",\"rect\":" + RectJson(r);
     if (_wcsicmp(cls.c_str(), L"Button") == 0)
       item += ",\"checked\":" + std::to_string(Send(c, BM_GETCHECK, 0, 0));
     if (_wcsicmp(cls.c_str(), PROGRESS_CLASSW) == 0) {
       item += ",\"pos\":" + std::to_string(Send(c, PBM_GETPOS, 0, 0));
-      item += ",\"max\":" +
-              std::to_string(Send(c, PBM_GETRANGE, FALSE, 0));
+      item += ",\"max\":" + std::to_string(Send(c, PBM_GETRANGE, FALSE, 0));
     }
     out += (out.size() > 1 ? "," : "") + item + "}";
   }
@@ -253,13 +250,13 @@ bool CmdWatch(DWORD timeoutMs) {
            "}");
     }
     // A finished install: the main button has become "Close".
-    if (HWND button = GetDlgItem(w, 102); button && TextOf(button) == L"Close") {
+    if (HWND button = GetDlgItem(w, 102);
+        button && TextOf(button) == L"Close") {
       // The final text is set just before the button changes: read it again
       // so that it is not missed between two polls.
       const std::wstring last = TextOf(StatusOf(w), &read);
       if (read && last != lastStatus) {
-        Emit("{\"t\":" + std::to_string(t) + ",\"status\":" + Json(last) +
-             "}");
+        Emit("{\"t\":" + std::to_string(t) + ",\"status\":" + Json(last) + "}");
       }
       Emit("{\"t\":" + std::to_string(t) + ",\"finished\":true}");
       return true;
@@ -299,8 +296,8 @@ bool CmdScreenshot(HWND w, const std::wstring& file) {
   header.bfType = 0x4D42;
   header.bfOffBits = sizeof(header) + sizeof(info);
   header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
-  HANDLE f = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
-                         CREATE_ALWAYS, 0, nullptr);
+  HANDLE f = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         0, nullptr);
   if (f == INVALID_HANDLE_VALUE)
     return Fail("cannot write the screenshot");
   DWORD written = 0;

@@ -53,9 +53,9 @@ int Progress(const wchar_t* url, const wchar_t* file) {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"GormEkBenchCounter";
     RegisterClassW(&wc);
-    g_state.mainWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0,
-                                         0, HWND_MESSAGE, nullptr,
-                                         wc.hInstance, nullptr);
+    g_state.mainWindow =
+        CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                        nullptr, wc.hInstance, nullptr);
     receiverThread = GetCurrentThreadId();
     SetEvent(ready);
     MSG msg;
@@ -115,7 +115,9 @@ int wmain(int argc, wchar_t** argv) {
     return Size(argv[2]);
   if (argc == 4 && std::wstring(argv[1]) == L"unpack")
     return Unpack(argv[2], argv[3]);
-  fputs("usage: bench_tool progress URL FILE | foldersize FOLDER | unpack ZIP FOLDER\n",
-        stderr);
+  fputs(
+      "usage: bench_tool progress URL FILE | foldersize FOLDER | unpack ZIP "
+      "FOLDER\n",
+      stderr);
   return 2;
 }

@@ -60,8 +60,9 @@ TEST_F(HandlesTest, OperationsLeaveNoHandleBehind) {
     HttpDownload(site + L"_f/status-404/leak.bin", nullptr, file, {}, error);
   });
   ExpectNoLeak("download cancelled", [&] {
-    HttpDownload(site + L"leak.bin", nullptr, file,
-                 [](std::int64_t, std::int64_t) { return false; }, error);
+    HttpDownload(
+        site + L"leak.bin", nullptr, file,
+        [](std::int64_t, std::int64_t) { return false; }, error);
   });
   ExpectNoLeak("download refused", [&] {
     HttpDownload(test::RefusingUrl(), nullptr, file, {}, error);

@@ -243,8 +243,8 @@ TEST_F(HttpDownloadTest, FileThatCannotBeCreated) {
 TEST_F(HttpDownloadTest, MemoryDownloadStopsBeyondOneMiB) {
   std::string body;
   std::wstring error;
-  EXPECT_FALSE(HttpDownload(site_ + L"_f/big-2/version.txt", &body, L"", {},
-                            error));
+  EXPECT_FALSE(
+      HttpDownload(site_ + L"_f/big-2/version.txt", &body, L"", {}, error));
   EXPECT_EQ(L"The version file on the server is not valid.", error);
   EXPECT_LE(body.size(), kMaxMemoryDownload);
 

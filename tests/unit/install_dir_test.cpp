@@ -60,7 +60,8 @@ TEST_F(FullPathCheckTest, Table) {
       {L"", false, L"\\Gorm Ek"},
       {L"C:\\Games", true, L"C:\\Games\\Gorm Ek"},
       {L"C:Gorm Ek", true, L"C:Gorm Ek"},
-      {L"\\\\server\\share\\Games", false, L"\\\\server\\share\\Games\\Gorm Ek"},
+      {L"\\\\server\\share\\Games", false,
+       L"\\\\server\\share\\Games\\Gorm Ek"},
       {L"Games", false, L"Games\\Gorm Ek"},
       {L"  Z:\\", true, L"Z:\\Gorm Ek"},
       {L"1:", true, L"1:\\Gorm Ek"},
@@ -78,9 +79,9 @@ TEST_F(FullPathCheckTest, Table) {
 // The check reads the folder box from a real EDIT control, which cuts a long
 // text at 259 characters.
 TEST_F(FullPathCheckTest, ReadsAtMost259CharactersFromTheFolderBox) {
-  HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_POPUP | ES_AUTOHSCROLL, 0, 0,
-                              100, 20, nullptr, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+  HWND edit =
+      CreateWindowExW(0, L"EDIT", L"", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 100, 20,
+                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(nullptr, edit);
   SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
   std::wstring longText = L"C:\\" + std::wstring(297, L'a');
@@ -95,7 +96,6 @@ TEST_F(FullPathCheckTest, ReadsAtMost259CharactersFromTheFolderBox) {
   EXPECT_EQ(L"  D:\\Games\\ ", ReadFolderBoxText(edit));
   DestroyWindow(edit);
 }
-
 
 // Under Wine FOLDERID_UserProgramFiles always fails; on Windows it succeeds.
 // Either way the default is a real per-user folder, never a bare "\Gorm Ek".

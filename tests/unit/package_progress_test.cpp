@@ -59,9 +59,9 @@ TEST_F(PackageProgressTest, PackageBelowOneMiB) {
   for (std::int64_t r = 65536; r < total; r += 65536)
     progress_(r, total);
   progress_(total, total);
-  EXPECT_EQ((std::vector<std::wstring>{
-                L"Downloading version 0042...  0 / 0 MB"}),
-            recorder_.StatusTexts());
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"Downloading version 0042...  0 / 0 MB"}),
+      recorder_.StatusTexts());
   const std::vector<int> positions = recorder_.Positions();
   ASSERT_EQ(8u, positions.size());
   EXPECT_EQ(115, positions[0]);  // 65536 * 900 / 512000, truncated
@@ -87,9 +87,9 @@ TEST_F(PackageProgressTest, UndeclaredOrZeroSizeMovesNoBar) {
 TEST_F(PackageProgressTest, MoreThanDeclaredGoesAbove900) {
   progress_(2 * kMiB, kMiB);
   EXPECT_EQ((std::vector<int>{1800}), recorder_.Positions());
-  EXPECT_EQ((std::vector<std::wstring>{
-                L"Downloading version 0042...  2 / 1 MB"}),
-            recorder_.StatusTexts());
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"Downloading version 0042...  2 / 1 MB"}),
+      recorder_.StatusTexts());
 }
 
 TEST_F(PackageProgressTest, VersionIsWrittenWithFourDigits) {
@@ -128,8 +128,8 @@ TEST_F(PackageProgressTest, DrivenByARealDownload) {
   test::ScratchDir dir;
   const std::wstring path = dir.path() + L"\\GormEk-0042.zip";
   std::wstring error;
-  ASSERT_TRUE(HttpDownload(test::SiteUrl() + L"GormEk-0042.zip", nullptr,
-                           path, progress_, error));
+  ASSERT_TRUE(HttpDownload(test::SiteUrl() + L"GormEk-0042.zip", nullptr, path,
+                           progress_, error));
   EXPECT_EQ((std::vector<std::wstring>{
                 L"Downloading version 0042...  0 / 3 MB",
                 L"Downloading version 0042...  1 / 3 MB",
@@ -144,8 +144,8 @@ TEST_F(PackageProgressTest, DrivenByARealDownload) {
   EXPECT_EQ(900, positions.back());
 
   g_state.cancelRequested.exchange(true);
-  EXPECT_FALSE(HttpDownload(test::SiteUrl() + L"GormEk-0042.zip", nullptr,
-                            path, progress_, error));
+  EXPECT_FALSE(HttpDownload(test::SiteUrl() + L"GormEk-0042.zip", nullptr, path,
+                            progress_, error));
   EXPECT_EQ(L"Cancelled.", error);
   EXPECT_FALSE(test::FileExists(path));
 }

@@ -94,11 +94,11 @@ TEST_F(RegistrationTest, EveryValueWithTypeAndExactData) {
   ExpectDword(u, L"NoRepair", 1);
   ExpectDword(u, L"EstimatedSize", 0);
   // Nothing else is written (the registry lists the names sorted).
-  EXPECT_EQ((std::vector<std::wstring>{
-                L"DisplayIcon", L"DisplayName", L"DisplayVersion",
-                L"EstimatedSize", L"InstallLocation", L"NoModify",
-                L"NoRepair", L"UninstallString"}),
-            ValueNames(u));
+  EXPECT_EQ(
+      (std::vector<std::wstring>{
+          L"DisplayIcon", L"DisplayName", L"DisplayVersion", L"EstimatedSize",
+          L"InstallLocation", L"NoModify", L"NoRepair", L"UninstallString"}),
+      ValueNames(u));
   const wchar_t* s = g_product.settingsKey;
   ExpectString(s, L"InstallDir", dir);
   ExpectString(s, L"Version", L"0042");
@@ -148,10 +148,9 @@ TEST_F(RegistrationTest, RefusedUninstallKeyStillWritesSettings) {
   const LSTATUS denied = RegSetKeySecurity(h, DACL_SECURITY_INFORMATION, &sd);
   RegCloseKey(h);
   HKEY probe = nullptr;
-  const bool refused =
-      denied == ERROR_SUCCESS &&
-      RegOpenKeyExW(HKEY_CURRENT_USER, g_product.uninstallKey, 0, KEY_WRITE,
-                    &probe) != ERROR_SUCCESS;
+  const bool refused = denied == ERROR_SUCCESS &&
+                       RegOpenKeyExW(HKEY_CURRENT_USER, g_product.uninstallKey,
+                                     0, KEY_WRITE, &probe) != ERROR_SUCCESS;
   if (probe)
     RegCloseKey(probe);
   if (!refused)
@@ -184,8 +183,8 @@ TEST(FolderSize, CountsEveryFileButNoFolders) {
     for (const auto& [rel, size] : c.files) {
       std::wstring path = dir.path();
       std::size_t start = 0;
-      for (std::size_t slash; (slash = rel.find(L'\\', start)) !=
-                              std::wstring::npos;
+      for (std::size_t slash;
+           (slash = rel.find(L'\\', start)) != std::wstring::npos;
            start = slash + 1) {
         path = dir.path() + L"\\" + rel.substr(0, slash);
         CreateDirectoryW(path.c_str(), nullptr);

@@ -60,9 +60,9 @@ TEST(EqualsAsciiNoCase, NonAsciiLettersStayDifferent) {
 }
 
 TEST(QuoteArgument, PlainValuesAreOnlyQuoted) {
-  const std::wstring plain[] = {L"/update", L"C:\\Games\\Gorm Ek",
-                                L"http://127.0.0.1:8/g/", L"", L"a\\b c\\d",
-                                L"12345"};
+  const std::wstring plain[] = {
+      L"/update", L"C:\\Games\\Gorm Ek", L"http://127.0.0.1:8/g/",
+      L"",        L"a\\b c\\d",          L"12345"};
   for (const std::wstring& v : plain)
     EXPECT_EQ(L"\"" + v + L"\"", QuoteArgument(v));
 }
@@ -106,8 +106,9 @@ TEST_F(RelaunchLineTest, ExactLineForTheUninstall) {
 
 TEST_F(RelaunchLineTest, EmptyArgumentList) {
   g_state.siteUrl = L"http://s/";
-  EXPECT_EQ(L"\"C:\\T\\GormEkSetup-9.exe\" /relocated /pid 7 /site \"http://s/\"",
-            RelaunchCommandLine(L"C:\\T\\GormEkSetup-9.exe", {}, 7));
+  EXPECT_EQ(
+      L"\"C:\\T\\GormEkSetup-9.exe\" /relocated /pid 7 /site \"http://s/\"",
+      RelaunchCommandLine(L"C:\\T\\GormEkSetup-9.exe", {}, 7));
 }
 
 // What the copy parses is exactly what the first process knew, whatever the
@@ -117,10 +118,10 @@ TEST_F(RelaunchLineTest, CopyParsesTheSameState) {
                     L"/pid", L"4000000", L"/pid", L"12", L"/site",
                     L"http://h/a\" /uninstall \"b/"});
   const std::vector<std::wstring> handed = UpdateRelaunchArguments();
-  EXPECT_EQ((std::vector<std::wstring>{L"/update", L"C:\\Games\\Gorm Ek",
-                                       L"/pid", L"11", L"/pid", L"4000000",
-                                       L"/pid", L"12"}),
-            handed);
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"/update", L"C:\\Games\\Gorm Ek", L"/pid",
+                                 L"11", L"/pid", L"4000000", L"/pid", L"12"}),
+      handed);
   const std::wstring site = g_state.siteUrl;
   const std::wstring line =
       RelaunchCommandLine(L"C:\\T\\GormEkSetup-5.exe", handed, 999);

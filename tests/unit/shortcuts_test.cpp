@@ -14,7 +14,6 @@
 
 namespace {
 
-
 struct Link {
   bool loaded = false;
   std::wstring path, workingFolder, iconFile, description, arguments;
@@ -123,8 +122,8 @@ TEST_F(ShortcutsTest, ReinstallOverwritesWithTheNewTarget) {
 TEST_F(ShortcutsTest, UnwritableOrEmptyLinkPathFails) {
   test::ScratchDir dir;
   const std::wstring game = dir.path() + L"\\Gorm Ek.exe";
-  EXPECT_FALSE(CreateShortcut(dir.path() + L"\\missing\\Gorm Ek.lnk", game,
-                              dir.path()));
+  EXPECT_FALSE(
+      CreateShortcut(dir.path() + L"\\missing\\Gorm Ek.lnk", game, dir.path()));
   // An empty path (a known folder that could not be found) writes nothing,
   // in particular no "\Gorm Ek.lnk" at the root of the drive.
   EXPECT_FALSE(CreateShortcut(L"", game, dir.path()));

@@ -16,12 +16,11 @@ void SetUserValue(const wchar_t* key,
                   const void* data,
                   DWORD bytes) {
   HKEY h = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_WRITE,
-                            nullptr, &h, nullptr));
-  EXPECT_EQ(ERROR_SUCCESS,
-            RegSetValueExW(h, name, 0, type,
-                           static_cast<const BYTE*>(data), bytes));
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr,
+                                           0, KEY_WRITE, nullptr, &h, nullptr));
+  EXPECT_EQ(
+      ERROR_SUCCESS,
+      RegSetValueExW(h, name, 0, type, static_cast<const BYTE*>(data), bytes));
   RegCloseKey(h);
 }
 
@@ -68,8 +67,8 @@ ScratchDir::~ScratchDir() {
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, h) << Narrow(path);
   DWORD written = 0;
   if (!bytes.empty())
@@ -200,9 +199,9 @@ MessageRecorder::MessageRecorder() {
     RegisterClassW(&wc);
     registered = true;
   }
-  window_ = CreateWindowExW(0, L"GormEkTestRecorder", L"", WS_POPUP, 0, 0, 1,
-                            1, nullptr, nullptr, GetModuleHandleW(nullptr),
-                            nullptr);
+  window_ =
+      CreateWindowExW(0, L"GormEkTestRecorder", L"", WS_POPUP, 0, 0, 1, 1,
+                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 

@@ -46,14 +46,12 @@ TEST_F(UninstallTest, SafetyTest) {
     bool safe;
   };
   const Case cases[] = {
-      {normal, true},
-      {oddCase, true},
-      {prefixed, true},
-      {normal + L"\\", false},   // trailing backslash
-      {other, false},            // name does not end in the game's
-      {folderGame, false},       // "Gorm Ek.exe" is a folder
-      {empty, false},            // no game executable
-      {L"Gorm", false},          // shorter than the name
+      {normal, true},      {oddCase, true},
+      {prefixed, true},    {normal + L"\\", false},  // trailing backslash
+      {other, false},       // name does not end in the game's
+      {folderGame, false},  // "Gorm Ek.exe" is a folder
+      {empty, false},       // no game executable
+      {L"Gorm", false},     // shorter than the name
       {L"", false},
   };
   for (const Case& c : cases) {

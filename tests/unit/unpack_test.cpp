@@ -69,21 +69,24 @@ TEST_F(UnpackTest, NewVersionOverwritesAndKeepsFilesItLacks) {
 // Characters outside the ANSI code page in both the package's and the
 // install folder's path (a user name in another script, say).
 TEST_F(UnpackTest, PathsOutsideTheAnsiCodePage) {
-  const std::wstring temp = scratch_.path() + L"\\\u0422\u0435\u043c\u043f \u65e5";
-  const std::wstring dest = scratch_.path() + L"\\\u0418\u0433\u0440\u044b \u03a9\\Gorm Ek";
+  const std::wstring temp =
+      scratch_.path() + L"\\\u0422\u0435\u043c\u043f \u65e5";
+  const std::wstring dest =
+      scratch_.path() + L"\\\u0418\u0433\u0440\u044b \u03a9\\Gorm Ek";
   CreateDirectoryW(temp.c_str(), nullptr);
   CreateDirectoryW(dest.substr(0, dest.rfind(L'\\')).c_str(), nullptr);
   CreateDirectoryW(dest.c_str(), nullptr);
   const std::wstring zip = temp + L"\\GormEk-0042.zip";
-  ASSERT_TRUE(CopyFileW(test::TestPackage(L"v1.zip").c_str(), zip.c_str(), FALSE));
+  ASSERT_TRUE(
+      CopyFileW(test::TestPackage(L"v1.zip").c_str(), zip.c_str(), FALSE));
   std::wstring error;
   ASSERT_TRUE(UnpackPackage(zip, dest, error)) << test::Narrow(error);
   EXPECT_TRUE(test::FileExists(dest + L"\\Gorm Ek.exe"));
 }
 
 TEST_F(UnpackTest, BrokenArchivesFail) {
-  for (const wchar_t* name : {L"corrupt.zip", L"truncated.zip",
-                              L"no such package.zip"}) {
+  for (const wchar_t* name :
+       {L"corrupt.zip", L"truncated.zip", L"no such package.zip"}) {
     SCOPED_TRACE(test::Narrow(name));
     std::wstring error;
     EXPECT_FALSE(UnpackPackage(test::TestPackage(name), dest_, error));

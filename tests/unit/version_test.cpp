@@ -31,7 +31,10 @@ TEST(ParseVersion, Table) {
       {"only white space", " \n\t", 0},
       {"letter first", "v42", 0},
       {"html error page", "<!DOCTYPE html><html>500</html>", 0},
-      {"UTF-8 byte-order mark", "\xEF\xBB\xBF" "42", 0},
+      {"UTF-8 byte-order mark",
+       "\xEF\xBB\xBF"
+       "42",
+       0},
       {"leading zeros are decimal", "0042", 42},
       {"hex prefix stops at x", "0x10", 0},
       {"text after the number", "12abc", 12},
@@ -40,9 +43,20 @@ TEST(ParseVersion, Table) {
       {"below int min saturates", "-99999999999", -2147483647 - 1},
       {"sign then space", "+ 4", 0},
       {"two signs", "--4", 0},
-      {"NUL ends the body", std::string("\0" "42", 3), 0},
-      {"number before NUL", std::string("7\0" "9", 3), 7},
-      {"non-breaking space is no white space", "\xA0" "5", 0},
+      {"NUL ends the body",
+       std::string("\0"
+                   "42",
+                   3),
+       0},
+      {"number before NUL",
+       std::string("7\0"
+                   "9",
+                   3),
+       7},
+      {"non-breaking space is no white space",
+       "\xA0"
+       "5",
+       0},
   };
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -52,8 +66,12 @@ TEST(ParseVersion, Table) {
 
 TEST(FormatVersion, Table) {
   const std::pair<int, std::wstring> cases[] = {
-      {1, L"0001"},       {7, L"0007"},         {42, L"0042"},
-      {999, L"0999"},     {1000, L"1000"},      {12345, L"12345"},
+      {1, L"0001"},
+      {7, L"0007"},
+      {42, L"0042"},
+      {999, L"0999"},
+      {1000, L"1000"},
+      {12345, L"12345"},
       {2147483647, L"2147483647"},
   };
   for (const auto& [version, text] : cases)
