@@ -47,11 +47,18 @@ def driver(*commands, timeout=90):
         args.extend(str(a) for a in c)
     LOGS.mkdir(parents=True, exist_ok=True)
     out_file = LOGS / f"driver-{os.getpid()}.out"
-    with open(out_file, "wb") as out:
-        rc = subprocess.run([str(WINE_RUN), str(DRIVER), *args], stdin=subprocess.DEVNULL,
-                            stdout=out, stderr=subprocess.DEVNULL, timeout=timeout).returncode
-    lines = [json.loads(l) for l in out_file.read_text(encoding="utf-8").splitlines()
-             if l.startswith(("{", "["))]
+    err_file = LOGS / f"driver-{os.getpid()}.err"
+    # Now and then Wine fails to start a process at all (exit code 1, none
+    # of the driver's output); the commands never ran, so one more try is
+    # safe. A driver that ran and failed always prints {"error": ...}.
+    for attempt in range(2):
+        with open(out_file, "wb") as out, open(err_file, "ab") as err:
+            rc = subprocess.run([str(WINE_RUN), str(DRIVER), *args], stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=err, timeout=timeout).returncode
+        text = out_file.read_text(encoding="utf-8", errors="replace")
+        if rc == 0 or text.strip():
+            break
+    lines = [json.loads(l) for l in text.splitlines() if l.startswith(("{", "["))]
     if rc != 0:
         raise DriverError(f"ui_driver {args}: rc {rc}: {lines}")
     return lines
