@@ -6,19 +6,11 @@
 #include <cstdio>
 #include <string>
 
+#include "win_helpers.h"
+
 namespace {
 
-inline std::string Utf8(const std::wstring& text) {
-  if (text.empty())
-    return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(),
-                                    static_cast<int>(text.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                      out.data(), n, nullptr, nullptr);
-  return out;
-}
+using testcommon::Utf8;
 
 inline std::string Json(const std::wstring& text) {
   std::string out = "\"";

@@ -19,12 +19,7 @@ const wchar_t kUninstallKey[] =
 const wchar_t kSettingsKey[] = L"Software\\GormEk";
 
 std::wstring Known(REFKNOWNFOLDERID id) {
-  PWSTR raw = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw)))
-    path = raw;
-  CoTaskMemFree(raw);
-  return path;
+  return testcommon::KnownFolder(id);
 }
 
 std::wstring Temp() {

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "win_helpers.h"
+
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -43,12 +45,7 @@ void DeleteTree(const std::wstring& path) {
 }  // namespace
 
 std::wstring KnownFolder(const GUID& id) {
-  PWSTR raw = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw)))
-    path = raw;
-  CoTaskMemFree(raw);
-  return path;
+  return testcommon::KnownFolder(id);
 }
 
 ScratchDir::ScratchDir() {
@@ -110,15 +107,7 @@ void StateTest::TearDown() {
 }
 
 std::string Narrow(const std::wstring& text) {
-  if (text.empty())
-    return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(),
-                                    static_cast<int>(text.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                      out.data(), n, nullptr, nullptr);
-  return out;
+  return testcommon::Utf8(text);
 }
 
 }  // namespace test
