@@ -11,6 +11,7 @@
 #include "pipeline/package_progress.h"
 #include "pipeline/version.h"
 #include "platform/paths.h"
+#include "platform/processes.h"
 #include "platform/unique_handle.h"
 #include "startup/setup_state.h"
 #include "transfer/http_download.h"
@@ -22,23 +23,6 @@ const wchar_t kNoTempFolderText[] =
     L"to go.";
 
 namespace {
-
-constexpr DWORD kWaitPerProcessMs = 30000;
-
-// Each process in waitPids holds the run back for at most 30 seconds; one
-// that is gone (or may not be opened) is skipped at once.
-void WaitForProcesses() {
-  for (const std::uint32_t pid : g_state.waitPids) {
-    UniqueHandleKernel process(OpenProcess(SYNCHRONIZE, FALSE, pid));
-    if (process)
-      WaitForSingleObject(process.get(), kWaitPerProcessMs);
-  }
-}
-
-bool IsFile(const std::wstring& path) {
-  const DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // The stages of one run. Returns true and sets finalText on success, or
 // returns false with errorText set.
@@ -52,7 +36,7 @@ bool RunStages(const std::wstring& installDir,
 
   if (!g_state.waitPids.empty()) {
     PostStatus(window, L"Waiting for Gorm Ek to close...");
-    WaitForProcesses();
+    WaitForProcesses(g_state.waitPids);
   }
 
   PostStatus(window, L"Checking for the newest version...");

@@ -38,6 +38,11 @@ const GUID kFolderDesktop = {0xB4BFCC3A,
                              0x424C,
                              {0xB0, 0x29, 0x7F, 0xE9, 0x9A, 0x87, 0xC6, 0x41}};
 
+bool IsFile(const std::wstring& path) {
+  const DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 std::wstring KnownFolderPath(const GUID& id) {
   PWSTR raw = nullptr;
   std::wstring path;

@@ -12,6 +12,9 @@ std::wstring TempFolder();
 // GetModuleFileNameW(NULL) into a buffer of 260 characters.
 std::wstring OwnExecutablePath();
 
+// True when path names an existing file (not a folder).
+bool IsFile(const std::wstring& path);
+
 // SHGetKnownFolderPath(id, KF_FLAG_CREATE), or "" when the lookup fails. The
 // system's buffer is freed on both paths.
 std::wstring KnownFolderPath(const GUID& id);

@@ -5,8 +5,9 @@
 #include <shellapi.h>
 
 #include "integration/shortcuts.h"
+#include "platform/paths.h"
+#include "platform/processes.h"
 #include "platform/text.h"
-#include "platform/unique_handle.h"
 #include "removal/relocation.h"
 #include "startup/install_dir.h"
 #include "startup/setup_state.h"
@@ -14,7 +15,6 @@
 namespace {
 
 const wchar_t kTitle[] = L"Uninstall Gorm Ek";
-constexpr DWORD kWaitPerProcessMs = 30000;
 
 void DeleteShortcut(const std::wstring& path) {
   // An unknown folder gives no path: never a bare "\Gorm Ek.lnk".
@@ -46,9 +46,7 @@ std::wstring UninstallFolder() {
 }
 
 bool IsSafeToDelete(const std::wstring& folder) {
-  const std::wstring game = folder + L"\\" + g_product.gameExe;
-  const DWORD a = GetFileAttributesW(game.c_str());
-  if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY))
+  if (!IsFile(folder + L"\\" + g_product.gameExe))
     return false;
   const std::wstring name = g_product.gameName;
   const std::wstring tail = folder.size() >= name.size()
@@ -73,11 +71,7 @@ int RunUninstall(bool confirmed, bool relocated) {
     return 0;
   }
 
-  for (const std::uint32_t pid : g_state.waitPids) {
-    UniqueHandleKernel process(OpenProcess(SYNCHRONIZE, FALSE, pid));
-    if (process)
-      WaitForSingleObject(process.get(), kWaitPerProcessMs);
-  }
+  WaitForProcesses(g_state.waitPids);
 
   DeleteShortcut(StartMenuShortcutPath());
   DeleteShortcut(DesktopShortcutPath());

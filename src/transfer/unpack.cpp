@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/paths.h"
 #include "platform/unique_handle.h"
 
 namespace {
@@ -41,9 +42,7 @@ bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
                               const std::wstring& destDir,
                               std::wstring& errorText) {
   const std::wstring tar = systemDir + L"\\tar.exe";
-  const DWORD attributes = GetFileAttributesW(tar.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (!IsFile(tar)) {
     errorText =
         L"Windows 10 (version 1803) or newer is needed to unpack the game.";
     return false;

@@ -46,7 +46,7 @@ void CreateInstallLayout() {
                                      WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL,
                                      16, 70, 352, 24, 0, nullptr);
   g_state.browseButton = CreateControl(L"BUTTON", L"Browse...", WS_TABSTOP, 376,
-                                       69, 88, 26, 101, nullptr);
+                                       69, 88, 26, IDC_BROWSE, nullptr);
   const DWORD check = WS_TABSTOP | BS_AUTOCHECKBOX;
   g_state.startMenuCheck = CreateControl(L"BUTTON", L"Add to the Start menu",
                                          check, 16, 106, 448, 22, 0, nullptr);
@@ -68,9 +68,9 @@ void CreateInstallLayout() {
       CreateControl(PROGRESS_CLASSW, L"", 0, 16, 214, 448, 18, 0, nullptr);
   g_state.installButton = CreateControl(
       L"BUTTON", installed ? L"Reinstall" : L"Install",
-      WS_TABSTOP | BS_DEFPUSHBUTTON, 272, 248, 96, 30, 102, nullptr);
+      WS_TABSTOP | BS_DEFPUSHBUTTON, 272, 248, 96, 30, IDC_INSTALL, nullptr);
   g_state.cancelButton = CreateControl(L"BUTTON", L"Cancel", WS_TABSTOP, 376,
-                                       248, 88, 30, 103, nullptr);
+                                       248, 88, 30, IDC_CANCEL, nullptr);
 }
 
 void CreateUpdateLayout() {
@@ -82,8 +82,8 @@ void CreateUpdateLayout() {
   g_state.progressBar =
       CreateControl(PROGRESS_CLASSW, L"", 0, 16, 74, 448, 18, 0, nullptr);
   // No tab stop in this layout: nothing else to move to.
-  g_state.cancelButton =
-      CreateControl(L"BUTTON", L"Cancel", 0, 376, 106, 88, 30, 103, nullptr);
+  g_state.cancelButton = CreateControl(L"BUTTON", L"Cancel", 0, 376, 106, 88,
+                                       30, IDC_CANCEL, nullptr);
 }
 
 }  // namespace

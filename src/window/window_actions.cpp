@@ -27,9 +27,6 @@ bool StartDetachedWorker(WorkerJob job) {
   }
 }
 
-constexpr int kBrowseId = 101;
-constexpr int kInstallId = 102;
-constexpr int kCancelId = 103;
 const wchar_t kInstallTitle[] = L"Gorm Ek Setup";
 
 bool IsChecked(HWND box) {
@@ -85,16 +82,16 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
-        case kBrowseId:
+        case IDC_BROWSE:
           BrowseForFolder(window);
           return 0;
-        case kInstallId:
+        case IDC_INSTALL:
           if (g_state.finished)
             DestroyWindow(g_state.mainWindow);
           else if (!g_state.workerRunning)
             StartWorker();
           return 0;
-        case kCancelId:
+        case IDC_CANCEL:
           CancelOrClose();
           return 0;
         default:

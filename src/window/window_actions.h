@@ -6,6 +6,11 @@
 
 #include <string>
 
+// Control ids of the buttons the window procedure acts on.
+constexpr int IDC_BROWSE = 101;
+constexpr int IDC_INSTALL = 102;
+constexpr int IDC_CANCEL = 103;
+
 // Window procedure of the "GormEkSetup" class.
 LRESULT CALLBACK SetupWindowProc(HWND window,
                                  UINT message,
