@@ -9,13 +9,15 @@
 namespace {
 
 UniqueKey CreateUserKey(const wchar_t* path) {
-  UniqueKey key;
+  // The out value is defined only on success: a failed call must not hand
+  // whatever it left there to an owner that would close it.
+  HKEY raw = nullptr;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
+                      REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &raw,
                       nullptr) != ERROR_SUCCESS) {
-    key.reset();
+    return UniqueKey();
   }
-  return key;
+  return UniqueKey(raw);
 }
 
 // REG_SZ data is stored with its terminating NUL.

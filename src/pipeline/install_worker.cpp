@@ -4,6 +4,7 @@
 
 #include <shlobj.h>
 
+#include <memory>
 #include <new>
 
 #include "integration/registration.h"
@@ -120,32 +121,47 @@ bool RunStages(const std::wstring& installDir,
 
 }  // namespace
 
-void InstallWorker(std::wstring installDir,
-                   bool startMenuShortcut,
-                   bool desktopShortcut,
-                   bool updateMode) {
+const wchar_t kOutOfMemoryText[] =
+    L"The computer ran out of memory. Close other programs and try again.";
+const wchar_t kUnexpectedFailureText[] =
+    L"Something unexpected went wrong. Try again.";
+
+std::unique_ptr<WorkerJob> MakeWorkerJob(std::wstring installDir,
+                                         bool startMenuShortcut,
+                                         bool desktopShortcut,
+                                         bool updateMode) {
+  auto job = std::make_unique<WorkerJob>();
+  job->installDir = std::move(installDir);
+  job->startMenuShortcut = startMenuShortcut;
+  job->desktopShortcut = desktopShortcut;
+  job->updateMode = updateMode;
+  job->report = std::make_unique<std::wstring>(kOutOfMemoryText);
+  return job;
+}
+
+void InstallWorker(std::unique_ptr<WorkerJob> job) noexcept {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  std::wstring finalText;
-  std::wstring errorText;
   bool ok = false;
-  // Nothing may escape the thread: an allocation failure ends the run like
-  // any other failure, with one sentence.
+  // Nothing may escape the thread. The report was allocated before the run
+  // and already holds the out-of-memory text, so an allocation failure
+  // anywhere is reported without needing memory.
   try {
-    ok = RunStages(installDir, startMenuShortcut, desktopShortcut, updateMode,
-                   finalText, errorText);
+    std::wstring finalText;
+    std::wstring errorText;
+    ok = RunStages(job->installDir, job->startMenuShortcut,
+                   job->desktopShortcut, job->updateMode, finalText,
+                   errorText);
+    *job->report = std::move(ok ? finalText : errorText);  // no allocation
   } catch (const std::bad_alloc&) {
     ok = false;
-    errorText =
-        L"The computer ran out of memory. Close other programs and try "
-        L"again.";
   } catch (...) {
     ok = false;
-    errorText = L"Something unexpected went wrong. Try again.";
+    try {
+      // Shorter than the text the report holds: its storage is reused.
+      *job->report = kUnexpectedFailureText;
+    } catch (...) {
+    }
   }
   CoUninitialize();
-  try {
-    PostDone(g_state.mainWindow, ok, ok ? finalText : errorText);
-  } catch (...) {
-    // Out of memory for the very last text: nothing is left to report with.
-  }
+  PostDone(g_state.mainWindow, ok, std::move(job->report));
 }

@@ -2,26 +2,40 @@
 // update run, from the wait for the game to the final report.
 #pragma once
 
+#include <memory>
 #include <string>
 
-// The arguments of one run, handed to the thread by value.
+// The arguments of one run, handed to the thread.
 struct WorkerJob {
   std::wstring installDir;  // normalised, no trailing separator
   bool startMenuShortcut = false;
   bool desktopShortcut = false;
   bool updateMode = false;
+  // The text object of the run's final report, allocated before the run
+  // starts so that reporting never needs memory: it holds the out-of-memory
+  // text until the run's own outcome replaces it. The window frees it.
+  std::unique_ptr<std::wstring> report;
 };
+
+// A job with its report allocated. Throws std::bad_alloc when memory is
+// short, before any run has started.
+std::unique_ptr<WorkerJob> MakeWorkerJob(std::wstring installDir,
+                                         bool startMenuShortcut,
+                                         bool desktopShortcut,
+                                         bool updateMode);
 
 // Waits for g_state.waitPids (30 s each at most), reads the newest version
 // from the site, creates and write-tests the folder, downloads and unpacks
 // the package, checks that the game arrived, places the setup copy, makes the
 // shortcuts (install runs only) and registers the game. Reports only by
 // posting WM_SETUP_STATUS / WM_SETUP_PROGRESS to g_state.mainWindow and, as
-// its very last act, exactly one WM_SETUP_DONE. Never throws.
-void InstallWorker(std::wstring installDir,
-                   bool startMenuShortcut,
-                   bool desktopShortcut,
-                   bool updateMode);
+// its very last act, exactly one WM_SETUP_DONE carrying job->report. Never
+// throws: an exception ends the run like any failure, with one sentence.
+void InstallWorker(std::unique_ptr<WorkerJob> job) noexcept;
 
 // The worker's failure text when the temporary folder cannot be determined.
 extern const wchar_t kNoTempFolderText[];
+// The failure text of a run that ran out of memory (also when preparing it).
+extern const wchar_t kOutOfMemoryText[];
+// The failure text of any other exception.
+extern const wchar_t kUnexpectedFailureText[];

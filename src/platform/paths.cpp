@@ -13,10 +13,19 @@ std::wstring TempFolder() {
   return std::wstring(buffer, n);
 }
 
+std::wstring ModulePath(HMODULE module, DWORD capacity) {
+  std::wstring buffer(capacity, L'\0');
+  const DWORD n = GetModuleFileNameW(module, buffer.data(), capacity);
+  // A full buffer means the path was cut: a shorter path would name another
+  // file or folder, so a cut path counts as none.
+  if (n == 0 || n >= capacity)
+    return std::wstring();
+  buffer.resize(n);
+  return buffer;
+}
+
 std::wstring OwnExecutablePath() {
-  wchar_t buffer[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  return std::wstring(buffer, n < MAX_PATH ? n : MAX_PATH - 1);
+  return ModulePath(nullptr, MAX_PATH);
 }
 
 const GUID kFolderUserProgramFiles = {

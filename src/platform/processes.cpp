@@ -8,9 +8,22 @@ namespace {
 constexpr DWORD kWaitPerProcessMs = 30000;
 }
 
+std::vector<UniqueHandleKernel> OpenProcessesToWaitFor(
+    const std::vector<std::uint32_t>& processIds) {
+  std::vector<UniqueHandleKernel> handles;
+  handles.reserve(processIds.size());
+  for (const std::uint32_t pid : processIds)
+    handles.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  return handles;
+}
+
 void WaitForProcesses(const std::vector<std::uint32_t>& processIds) {
-  for (const std::uint32_t pid : processIds) {
-    UniqueHandleKernel process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  // Every id is opened before the first wait: an open handle keeps its
+  // process's id from being given to a new, unrelated process while an
+  // earlier one is waited for.
+  const std::vector<UniqueHandleKernel> handles =
+      OpenProcessesToWaitFor(processIds);
+  for (const UniqueHandleKernel& process : handles) {
     if (process)
       WaitForSingleObject(process.get(), kWaitPerProcessMs);
   }

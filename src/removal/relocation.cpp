@@ -69,11 +69,14 @@ bool RelaunchFromTempCopy(const std::vector<std::wstring>& arguments) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
+  // The copy works in the temporary folder: a current directory inherited
+  // from this run (a console opened in the game folder, a launcher that
+  // starts us from there) would hold the very folder it is to delete.
   if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0,
-                      nullptr, nullptr, &startup, &info)) {
+                      nullptr, temp.c_str(), &startup, &info)) {
     return false;
   }
-  CloseHandle(info.hProcess);
-  CloseHandle(info.hThread);
+  UniqueHandleKernel process(info.hProcess);
+  UniqueHandleKernel thread(info.hThread);
   return true;
 }

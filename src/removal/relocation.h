@@ -17,9 +17,11 @@ bool IsRunningFromFolder(const std::wstring& folder);
 // Copies the program to "<temp>GormEkSetup-<ticks>.exe" and starts the copy
 // with `arguments`, then "/relocated /pid <this process>", then "/site" with
 // g_state.siteUrl. Each argument is quoted so that the copy's
-// CommandLineToArgvW gives back exactly the values handed over. True when
-// the copy's process started (its handles are closed at once); false when
-// the temporary folder is unknown, the copy or the start failed.
+// CommandLineToArgvW gives back exactly the values handed over. The copy
+// starts with the temporary folder as its current directory, so it never
+// holds the folder it works on. True when the copy's process started (its
+// handles are closed at once); false when the temporary folder is unknown,
+// the copy or the start failed.
 bool RelaunchFromTempCopy(const std::vector<std::wstring>& arguments);
 
 // The relaunch command line for a copy at copyPath (exposed for tests).

@@ -8,6 +8,35 @@
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 
+namespace {
+
+// 100-nanosecond steps of a FILETIME.
+constexpr ULONGLONG kFileTimeTicksPerSecond = 10000000ULL;
+constexpr ULONGLONG kLeftoverAgeSeconds = 10 * 60;
+
+ULONGLONG AsTicks(const FILETIME& t) {
+  return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+// "GormEk-" + digits + ".zip": the name of a package file, and nothing a
+// player may have put there under a similar name.
+bool IsPackageName(std::wstring_view name) {
+  constexpr std::wstring_view kPrefix = L"GormEk-";
+  constexpr std::wstring_view kSuffix = L".zip";
+  if (name.size() <= kPrefix.size() + kSuffix.size() ||
+      !EqualsAsciiNoCase(name.substr(0, kPrefix.size()), kPrefix) ||
+      !EndsWithAsciiNoCase(name, kSuffix)) {
+    return false;
+  }
+  for (std::size_t i = kPrefix.size(); i < name.size() - kSuffix.size(); ++i) {
+    if (name[i] < L'0' || name[i] > L'9')
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void RemoveStaleTempCopies() {
   const std::wstring own = OwnExecutablePath();
   const std::wstring temp = TempFolder();
@@ -24,5 +53,35 @@ void RemoveStaleTempCopies() {
     const std::wstring candidate = temp + entry.cFileName;
     if (!EqualsAsciiNoCase(candidate, own))
       DeleteFileW(candidate.c_str());
+  } while (FindNextFileW(find.get(), &entry));
+}
+
+void RemoveLeftoverPackages() {
+  const std::wstring temp = TempFolder();
+  if (temp.empty())
+    return;
+  FILETIME now = {};
+  GetSystemTimeAsFileTime(&now);
+  WIN32_FIND_DATAW entry;
+  UniqueFind find(FindFirstFileW((temp + L"GormEk-*.zip").c_str(), &entry));
+  if (!find)
+    return;
+  do {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !IsPackageName(entry.cFileName)) {
+      continue;
+    }
+    // A package that another running setup is writing is open without
+    // sharing, so the deletion fails and it stays. Between its download and
+    // the start of its unpacker it is closed for a moment; a recent one is
+    // therefore left alone too (a leftover of a run that was killed just
+    // now goes at a later start, or is overwritten by the next download).
+    const ULONGLONG written = AsTicks(entry.ftLastWriteTime);
+    const ULONGLONG current = AsTicks(now);
+    if (current < written ||
+        current - written < kLeftoverAgeSeconds * kFileTimeTicksPerSecond) {
+      continue;
+    }
+    DeleteFileW((temp + entry.cFileName).c_str());
   } while (FindNextFileW(find.get(), &entry));
 }

@@ -38,11 +38,21 @@ bool DeleteFolder(const std::wstring& folder) {
 
 }  // namespace
 
-std::wstring UninstallFolder() {
+std::wstring UninstallFolder(bool relocated, const std::wstring& handedFolder) {
+  // The copy removes exactly the folder its parent asked about: read anew,
+  // the registry may hold nothing (a cleaner, an older install), and the
+  // copy's own folder is the temporary folder.
+  if (relocated && !handedFolder.empty())
+    return handedFolder;
   std::wstring folder = ReadRegisteredInstallDir();
   if (folder.empty())
     folder = ProgramDirectory();
   return folder;
+}
+
+std::vector<std::wstring> UninstallRelaunchArguments(
+    const std::wstring& folder) {
+  return {L"/uninstall", L"/confirmed", L"/folder", folder};
 }
 
 bool IsSafeToDelete(const std::wstring& folder) {
@@ -55,8 +65,10 @@ bool IsSafeToDelete(const std::wstring& folder) {
   return EqualsAsciiNoCase(tail, name);
 }
 
-int RunUninstall(bool confirmed, bool relocated) {
-  const std::wstring folder = UninstallFolder();
+int RunUninstall(bool confirmed,
+                 bool relocated,
+                 const std::wstring& handedFolder) {
+  const std::wstring folder = UninstallFolder(relocated, handedFolder);
 
   if (!confirmed) {
     const std::wstring question = L"Remove Gorm Ek from\n" + folder + L" ?";
@@ -67,7 +79,7 @@ int RunUninstall(bool confirmed, bool relocated) {
   }
 
   if (!relocated && IsRunningFromFolder(folder) &&
-      RelaunchFromTempCopy({L"/uninstall", L"/confirmed"})) {
+      RelaunchFromTempCopy(UninstallRelaunchArguments(folder))) {
     return 0;
   }
 

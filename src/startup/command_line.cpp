@@ -41,6 +41,8 @@ CommandLineFlags ParseCommandLine(const std::vector<std::wstring>& arguments) {
       g_state.installDir = NormalizeInstallDir(arguments[++i]);
     } else if (arg == L"/pid" && hasValue) {
       g_state.waitPids.push_back(PidFromText(arguments[++i]));
+    } else if (arg == L"/folder" && hasValue) {
+      flags.handedFolder = arguments[++i];
     } else if (arg == L"/site" && hasValue) {
       const std::wstring& value = arguments[++i];
       // An empty value names no site at all; the site in use stays.

@@ -1,6 +1,7 @@
 // The command line: the program's only configuration. Options match whole
 // arguments, case-sensitively: "/uninstall", "/confirmed", "/relocated", and
-// "/update", "/pid", "/site" which take the next argument as their value.
+// "/update", "/pid", "/site" and "/folder" which take the next argument as
+// their value.
 #pragma once
 
 #include <string>
@@ -12,6 +13,9 @@ struct CommandLineFlags {
   bool uninstall = false;
   bool confirmed = false;  // uninstall without asking
   bool relocated = false;  // already running from a temporary copy
+  // "/folder": the folder a relocating uninstall asked about, handed to its
+  // temporary copy. Only a relocated run uses it (see UninstallFolder).
+  std::wstring handedFolder;
 };
 
 // Reads arguments 1 to n-1 (argument 0 is the program path) and writes

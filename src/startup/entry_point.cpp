@@ -2,6 +2,9 @@
 
 #include <objbase.h>
 
+#include <new>
+
+#include "pipeline/install_worker.h"
 #include "platform/scope_guard.h"
 #include "platform/text.h"
 #include "removal/relocation.h"
@@ -21,6 +24,34 @@ std::vector<std::wstring> UpdateRelaunchArguments() {
   return arguments;
 }
 
+namespace {
+
+int RunOneMode(HINSTANCE instance, const wchar_t*& failureTitle) {
+  const CommandLineFlags flags = ParseCommandLine(ProcessArguments());
+  RemoveStaleTempCopies();
+  RemoveLeftoverPackages();
+
+  switch (SelectRunMode(flags)) {
+    case RunMode::kUninstall:
+      failureTitle = L"Uninstall Gorm Ek";
+      return RunUninstall(flags.confirmed, flags.relocated, flags.handedFolder);
+    case RunMode::kUpdate:
+      failureTitle = L"Gorm Ek";
+      // The copy does the update; this process ends without a window.
+      if (!flags.relocated && IsRunningFromFolder(g_state.installDir) &&
+          RelaunchFromTempCopy(UpdateRelaunchArguments())) {
+        return 0;
+      }
+      return RunSetupWindow(instance);
+    case RunMode::kInstall:
+      SetDefaultInstallDir();
+      return RunSetupWindow(instance);
+  }
+  return 0;
+}
+
+}  // namespace
+
 int RunProgram(HINSTANCE instance) {
   // Before any window exists; the result does not matter.
   SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE);
@@ -28,27 +59,18 @@ int RunProgram(HINSTANCE instance) {
   // On every path, whatever the mode returns and whether or not COM started.
   ScopeGuard uninitialize([] { CoUninitialize(); });
 
-  const CommandLineFlags flags = ParseCommandLine(ProcessArguments());
-  RemoveStaleTempCopies();
-
-  int exitCode = 0;
-  switch (SelectRunMode(flags)) {
-    case RunMode::kUninstall:
-      exitCode = RunUninstall(flags.confirmed, flags.relocated);
-      break;
-    case RunMode::kUpdate:
-      // The copy does the update; this process ends without a window.
-      if (!flags.relocated && IsRunningFromFolder(g_state.installDir) &&
-          RelaunchFromTempCopy(UpdateRelaunchArguments())) {
-        break;
-      }
-      exitCode = RunSetupWindow(instance);
-      break;
-    case RunMode::kInstall:
-      SetDefaultInstallDir();
-      exitCode = RunSetupWindow(instance);
-      break;
+  // The window procedure and the worker catch their own exceptions; what is
+  // left is start-up (the command line, the default folder, the window's
+  // construction) and the uninstall. Out of memory there ends the run with
+  // one sentence, like any failure, and the exit code stays 0.
+  const wchar_t* failureTitle = L"Gorm Ek Setup";
+  try {
+    return RunOneMode(instance, failureTitle);
+  } catch (const std::bad_alloc&) {
+    MessageBoxW(nullptr, kOutOfMemoryText, failureTitle, MB_OK | MB_ICONERROR);
+  } catch (...) {
+    MessageBoxW(nullptr, kUnexpectedFailureText, failureTitle,
+                MB_OK | MB_ICONERROR);
   }
-
-  return exitCode;
+  return 0;
 }

@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "platform/scope_guard.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "transfer/wininet_api.h"
@@ -87,9 +88,19 @@ bool HttpDownload(const std::wstring& url,
     }
   }
 
+  bool ok = false;
+  // A partly written file goes on every path that does not succeed, also
+  // when an exception (out of memory in the progress report) ends the call.
+  ScopeGuard removePartial([&] {
+    if (file) {
+      file.reset();
+      if (!ok)
+        DeleteFileW(filePath.c_str());
+    }
+  });
+
   std::vector<char> buffer(kReadSize);
   std::int64_t received = 0;
-  bool ok = false;
   for (;;) {
     DWORD count = 0;
     if (!api->InternetReadFile(request.get(), buffer.data(), kReadSize,
@@ -128,10 +139,5 @@ bool HttpDownload(const std::wstring& url,
     }
   }
 
-  if (file) {
-    file.reset();
-    if (!ok)
-      DeleteFileW(filePath.c_str());
-  }
   return ok;
 }

@@ -29,6 +29,9 @@ std::wstring PathForTar(const std::wstring& path) {
 
 }  // namespace
 
+const wchar_t kQuoteInPathText[] =
+    L"A folder name cannot contain a double quote (\"). Pick another folder.";
+
 bool UnpackPackage(const std::wstring& zipPath,
                    const std::wstring& destDir,
                    std::wstring& errorText) {
@@ -45,6 +48,15 @@ bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
   if (!IsFile(tar)) {
     errorText =
         L"Windows 10 (version 1803) or newer is needed to unpack the game.";
+    return false;
+  }
+
+  // A double quote cannot be passed inside a quoted argument without ending
+  // it; Windows allows none in file names, so such a path cannot be unpacked
+  // into or from, and no broken command line is built.
+  if (zipPath.find(L'"') != std::wstring::npos ||
+      destDir.find(L'"') != std::wstring::npos) {
+    errorText = kQuoteInPathText;
     return false;
   }
 

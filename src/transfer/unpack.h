@@ -7,7 +7,9 @@
 // Runs "<system dir>\tar.exe" -xf "<zipPath>" -C "<destDir>" without a
 // window and waits for it. True when tar exited with code 0. On false,
 // errorText holds one user-facing sentence; on true it is untouched. The
-// package is never deleted here. destDir must not end in a backslash.
+// package is never deleted here. destDir must not end in a backslash. A path
+// holding a double quote is refused with kQuoteInPathText before anything
+// is started.
 bool UnpackPackage(const std::wstring& zipPath,
                    const std::wstring& destDir,
                    std::wstring& errorText);
@@ -18,3 +20,6 @@ bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
                               const std::wstring& zipPath,
                               const std::wstring& destDir,
                               std::wstring& errorText);
+
+// The failure text for a path that holds a double quote.
+extern const wchar_t kQuoteInPathText[];

@@ -19,14 +19,10 @@ void InitCommonControlsFromSystem() {
       LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!module)
     return;
-  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init = reinterpret_cast<InitFn>(
+  auto init = reinterpret_cast<InitCommonControlsFn>(
       reinterpret_cast<void*>(GetProcAddress(module, "InitCommonControlsEx")));
-  if (init) {
-    INITCOMMONCONTROLSEX icc = {sizeof(icc),
-                                ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-    init(&icc);
-  }
+  if (init)
+    InitCommonControlClasses(init);
   // The module stays loaded: its window classes live as long as the process.
 }
 
@@ -87,6 +83,17 @@ void CreateUpdateLayout() {
 }
 
 }  // namespace
+
+void InitCommonControlClasses(InitCommonControlsFn init) {
+  INITCOMMONCONTROLSEX icc = {sizeof(icc),
+                              ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  if (init(&icc))
+    return;
+  // An older library refuses the whole call for a flag it does not know;
+  // the progress bar's class alone is what the window needs from it.
+  icc.dwICC = ICC_PROGRESS_CLASS;
+  init(&icc);
+}
 
 int Scale(int value) {
   return MulDiv(value, g_state.dpi, 96);

@@ -5,8 +5,8 @@
 #include <shobjidl.h>
 
 #include <string>
-#include <system_error>
-#include <thread>
+#include <memory>
+#include <new>
 
 #include "pipeline/install_worker.h"
 #include "platform/com_ptr.h"
@@ -16,38 +16,54 @@
 
 namespace {
 
-bool StartDetachedWorker(WorkerJob job) {
-  try {
-    std::thread(InstallWorker, std::move(job.installDir), job.startMenuShortcut,
-                job.desktopShortcut, job.updateMode)
-        .detach();
-    return true;
-  } catch (const std::system_error&) {
+// The worker thread owns its job from here on.
+DWORD WINAPI WorkerThread(void* parameter) {
+  InstallWorker(std::unique_ptr<WorkerJob>(static_cast<WorkerJob*>(parameter)));
+  return 0;
+}
+
+// A Win32 thread, started detached: its handle is closed at once and nobody
+// waits for it. The job passes to the thread only when it started.
+bool StartDetachedWorker(std::unique_ptr<WorkerJob>& job) {
+  HANDLE thread =
+      CreateThread(nullptr, 0, WorkerThread, job.get(), 0, nullptr);
+  if (!thread)
     return false;
-  }
+  job.release();
+  CloseHandle(thread);
+  return true;
 }
 
 const wchar_t kInstallTitle[] = L"Gorm Ek Setup";
 
-bool IsChecked(HWND box) {
+bool IsChecked(HWND box) noexcept {
   return box && SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void ShowInstallFailure(const std::wstring& text) {
+void ShowInstallFailure(const wchar_t* text) noexcept {
   SetWindowTextW(g_state.statusLabel, L"");
   SendMessageW(g_state.progressBar, PBM_SETPOS, 0, 0);
-  MessageBoxW(g_state.mainWindow, text.c_str(), kInstallTitle,
+  MessageBoxW(g_state.mainWindow, text, kInstallTitle,
               MB_OK | MB_ICONERROR);
   SetInputsEnabled(true);
 }
 
-void ShowUpdateFailure(const std::wstring& text) {
-  MessageBoxW(g_state.mainWindow, UpdateFailureText(text).c_str(), L"Gorm Ek",
-              MB_OK | MB_ICONERROR);
+void ShowUpdateFailure(const wchar_t* text) noexcept {
+  const wchar_t* shown = text;
+  std::wstring full;
+  try {
+    full = UpdateFailureText(text);
+    shown = full.c_str();
+  } catch (...) {
+    // Without memory for the longer text the worker's own sentence is shown.
+  }
+  MessageBoxW(g_state.mainWindow, shown, L"Gorm Ek", MB_OK | MB_ICONERROR);
   DestroyWindow(g_state.mainWindow);
 }
 
-void OnSetupDone(bool success, const std::wstring& text) {
+// The completion of a run, also of one that could not be started. Needs no
+// memory of its own, so it cannot fail for lack of it.
+void OnSetupDone(bool success, const wchar_t* text) noexcept {
   g_state.workerRunning = false;
   if (g_state.cancelPending) {
     DestroyWindow(g_state.mainWindow);
@@ -67,7 +83,7 @@ void OnSetupDone(bool success, const std::wstring& text) {
     return;
   }
   g_state.finished = true;
-  SetWindowTextW(g_state.statusLabel, text.c_str());
+  SetWindowTextW(g_state.statusLabel, text);
   if (IsChecked(g_state.launchCheck)) {
     LaunchGame();
     DestroyWindow(g_state.mainWindow);
@@ -119,7 +135,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_SETUP_DONE: {
       const std::wstring text = TakePostedText(lParam);
-      OnSetupDone(wParam != 0, text);
+      OnSetupDone(wParam != 0, text.c_str());
       return 0;
     }
     default:
@@ -130,7 +146,8 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-bool (*g_startWorkerThread)(WorkerJob job) = StartDetachedWorker;
+bool (*g_startWorkerThread)(std::unique_ptr<WorkerJob>& job) =
+    StartDetachedWorker;
 
 const wchar_t kNoThreadText[] =
     L"The installation could not be started. Close other programs and try "
@@ -149,32 +166,39 @@ LRESULT CALLBACK SetupWindowProc(HWND window,
 }
 
 void StartWorker() {
-  WorkerJob job;
-  if (!g_state.updateMode) {
-    const std::wstring boxText = ReadFolderBoxText(g_state.folderEdit);
-    if (!AcceptInstallDir(boxText)) {
-      MessageBoxW(g_state.mainWindow,
-                  L"Please enter a full folder path, like C:\\Games\\Gorm Ek.",
-                  kInstallTitle, MB_OK | MB_ICONWARNING);
-      return;
+  try {
+    std::unique_ptr<WorkerJob> job;
+    if (!g_state.updateMode) {
+      const std::wstring boxText = ReadFolderBoxText(g_state.folderEdit);
+      if (!AcceptInstallDir(boxText)) {
+        MessageBoxW(
+            g_state.mainWindow,
+            L"Please enter a full folder path, like C:\\Games\\Gorm Ek.",
+            kInstallTitle, MB_OK | MB_ICONWARNING);
+        return;
+      }
+      SetWindowTextW(g_state.folderEdit, g_state.installDir.c_str());
+      job = MakeWorkerJob(g_state.installDir,
+                          IsChecked(g_state.startMenuCheck),
+                          IsChecked(g_state.desktopCheck), false);
+    } else {
+      job = MakeWorkerJob(g_state.installDir, true, false, true);
     }
-    SetWindowTextW(g_state.folderEdit, g_state.installDir.c_str());
-    job.startMenuShortcut = IsChecked(g_state.startMenuCheck);
-    job.desktopShortcut = IsChecked(g_state.desktopCheck);
-  } else {
-    job.startMenuShortcut = true;
-    job.desktopShortcut = false;
-  }
-  job.installDir = g_state.installDir;
-  job.updateMode = g_state.updateMode;
 
-  g_state.workerRunning = true;
-  g_state.cancelRequested.exchange(false);
-  SetInputsEnabled(false);
-  // No thread means no completion message will ever come: report it as a
-  // failed run at once, so the window does not stay disabled for good.
-  if (!g_startWorkerThread(std::move(job)))
+    g_state.workerRunning = true;
+    g_state.cancelRequested.exchange(false);
+    SetInputsEnabled(false);
+    // No thread means no completion message will ever come: report it as a
+    // failed run at once, so the window does not stay disabled for good.
+    if (!g_startWorkerThread(job))
+      OnSetupDone(false, kNoThreadText);
+  } catch (const std::bad_alloc&) {
+    // Everything the run needs is allocated before it is marked running;
+    // out of memory here is a failed run like any other.
+    OnSetupDone(false, kOutOfMemoryText);
+  } catch (...) {
     OnSetupDone(false, kNoThreadText);
+  }
 }
 
 void CancelOrClose() {
@@ -223,10 +247,14 @@ void BrowseForFolder(HWND owner) {
     SetWindowTextW(g_state.folderEdit, NormalizeInstallDir(choice).c_str());
 }
 
-void LaunchGame() {
-  const std::wstring game = g_state.installDir + L"\\" + g_product.gameExe;
-  ShellExecuteW(nullptr, L"open", game.c_str(), nullptr,
-                g_state.installDir.c_str(), SW_SHOWNORMAL);
+void LaunchGame() noexcept {
+  try {
+    const std::wstring game = g_state.installDir + L"\\" + g_product.gameExe;
+    ShellExecuteW(nullptr, L"open", game.c_str(), nullptr,
+                  g_state.installDir.c_str(), SW_SHOWNORMAL);
+  } catch (...) {
+    // A game that cannot be started is not reported; nor is this.
+  }
 }
 
 std::wstring UpdateFailureText(const std::wstring& errorText) {

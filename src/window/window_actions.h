@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 // Control ids of the buttons the window procedure acts on.
@@ -20,7 +21,8 @@ LRESULT CALLBACK SetupWindowProc(HWND window,
 // Install mode: runs the full-path check (warning box on rejection) and reads
 // the shortcut boxes; update mode: no check. Then marks the worker running,
 // clears cancelRequested, disables the inputs and starts the detached worker
-// thread. A thread that cannot be started is reported like a failed run.
+// thread. A thread that cannot be started, or memory too short to prepare
+// the run, is reported like a failed run.
 void StartWorker();
 
 // Idle: destroys the window. Running: asks the worker to stop and shows
@@ -35,12 +37,13 @@ void SetInputsEnabled(bool enabled);
 void BrowseForFolder(HWND owner);
 
 // Starts installDir\Gorm Ek.exe with the verb "open"; not reported.
-void LaunchGame();
+void LaunchGame() noexcept;
 
 struct WorkerJob;
-// Starts InstallWorker(job) on a detached thread; false when the system
-// could not start one. Replaceable so that tests can simulate that.
-extern bool (*g_startWorkerThread)(WorkerJob job);
+// Starts InstallWorker(job) on a detached thread, which then owns the job;
+// false when the system could not start one (the job stays with the caller).
+// Replaceable so that tests can simulate that.
+extern bool (*g_startWorkerThread)(std::unique_ptr<WorkerJob>& job);
 
 // The failure text when no worker thread could be started.
 extern const wchar_t kNoThreadText[];

@@ -9,9 +9,11 @@ void PostProgress(HWND window, int position) {
   PostMessageW(window, WM_SETUP_PROGRESS, static_cast<WPARAM>(position), 0);
 }
 
-void PostDone(HWND window, bool success, const std::wstring& text) {
+void PostDone(HWND window,
+              bool success,
+              std::unique_ptr<std::wstring> text) noexcept {
   PostMessageW(window, WM_SETUP_DONE, success ? 1 : 0,
-               reinterpret_cast<LPARAM>(new std::wstring(text)));
+               reinterpret_cast<LPARAM>(text.release()));
 }
 
 std::wstring TakePostedText(LPARAM lParam) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 // lParam: a heap std::wstring* with the new status line; the window owns it.
@@ -19,7 +20,11 @@ constexpr UINT WM_SETUP_DONE = WM_APP + 3;
 // after the call the text object belongs to the window.
 void PostStatus(HWND window, const std::wstring& text);
 void PostProgress(HWND window, int position);
-void PostDone(HWND window, bool success, const std::wstring& text);
+// PostDone hands over a text object allocated beforehand, so the final
+// report itself never needs memory.
+void PostDone(HWND window,
+              bool success,
+              std::unique_ptr<std::wstring> text) noexcept;
 
 // Receiver side (window thread): takes ownership of the text object that
 // came with WM_SETUP_STATUS or WM_SETUP_DONE, returns its text and frees it.

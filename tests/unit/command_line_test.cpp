@@ -115,6 +115,16 @@ TEST_F(CommandLineTest, Flags) {
   EXPECT_TRUE(p.flags.uninstall);
   EXPECT_FALSE(p.flags.confirmed);
   EXPECT_FALSE(p.flags.relocated);
+  EXPECT_EQ(L"", p.flags.handedFolder);
+
+  // "/folder" takes its value as it stands (no normalisation), the last one
+  // wins, and at the end of the line it is ignored.
+  ResetSetupState();
+  p = Parse({L"/folder", L"C:\\A\\", L"/uninstall", L"/folder",
+             L"D:\\Games\\Gorm Ek", L"/folder"});
+  EXPECT_EQ(L"D:\\Games\\Gorm Ek", p.flags.handedFolder);
+  EXPECT_EQ(RunMode::kUninstall, p.mode);
+  EXPECT_EQ(L"", g_state.installDir);
 }
 
 struct PidCase {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -157,8 +158,10 @@ TEST(WorkerMessages, NumbersAndOwnedText) {
   test::MessageRecorder recorder;
   PostStatus(recorder.window(), L"Unpacking...");
   PostProgress(recorder.window(), 920);
-  PostDone(recorder.window(), true, L"Gorm Ek 0042 is installed.");
-  PostDone(recorder.window(), false, L"Cancelled.");
+  PostDone(recorder.window(), true,
+           std::make_unique<std::wstring>(L"Gorm Ek 0042 is installed."));
+  PostDone(recorder.window(), false,
+           std::make_unique<std::wstring>(L"Cancelled."));
   const auto& m = recorder.Pump();
   ASSERT_EQ(4u, m.size());
   EXPECT_EQ(WM_SETUP_STATUS, m[0].message);

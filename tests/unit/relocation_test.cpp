@@ -11,6 +11,8 @@
 
 #include "platform/paths.h"
 #include "removal/relocation.h"
+#include "removal/stale_copies.h"
+#include "removal/uninstall.h"
 #include "startup/command_line.h"
 #include "startup/entry_point.h"
 #include "startup/setup_state.h"
@@ -32,6 +34,17 @@ TEST(ProgramDirectory, IsTheFolderOfTheRunningProgram) {
   EXPECT_EQ(exe.substr(0, dir.size()), dir);
   EXPECT_EQ(L'\\', exe[dir.size()]);
   EXPECT_EQ(std::wstring::npos, exe.find(L'\\', dir.size() + 1));
+}
+
+// A path cut by a buffer that is too small is no path at all: a shorter one
+// would name another file or folder.
+TEST(ProgramDirectory, CutPathIsNoPath) {
+  const std::wstring exe = OwnExecutablePath();
+  ASSERT_GT(exe.size(), 10u);
+  const DWORD exact = static_cast<DWORD>(exe.size());
+  EXPECT_EQ(exe, ModulePath(nullptr, exact + 1));
+  EXPECT_EQ(L"", ModulePath(nullptr, exact));
+  EXPECT_EQ(L"", ModulePath(nullptr, 10));
 }
 
 TEST(IsRunningFromFolder, OnlyTheFolderItselfIgnoringAsciiCase) {
@@ -98,10 +111,11 @@ TEST_F(RelaunchLineTest, ExactLineForTheUninstall) {
   g_state.siteUrl = L"https://downloads.gormek.example/";
   EXPECT_EQ(
       L"\"C:\\users\\me\\Temp\\GormEkSetup-123.exe\" \"/uninstall\" "
-      L"\"/confirmed\" /relocated /pid 4321 /site "
-      L"\"https://downloads.gormek.example/\"",
+      L"\"/confirmed\" \"/folder\" \"C:\\Games\\Gorm Ek\" /relocated /pid "
+      L"4321 /site \"https://downloads.gormek.example/\"",
       RelaunchCommandLine(L"C:\\users\\me\\Temp\\GormEkSetup-123.exe",
-                          {L"/uninstall", L"/confirmed"}, 4321));
+                          UninstallRelaunchArguments(L"C:\\Games\\Gorm Ek"),
+                          4321));
 }
 
 TEST_F(RelaunchLineTest, EmptyArgumentList) {
@@ -134,6 +148,49 @@ TEST_F(RelaunchLineTest, CopyParsesTheSameState) {
   EXPECT_EQ((std::vector<std::uint32_t>{11, 4000000, 12, 999}),
             g_state.waitPids);
   EXPECT_EQ(site, g_state.siteUrl);
+}
+
+// Packages left in the temporary folder by killed runs go at start; one
+// that is open (another setup program writes it) or was written just now
+// stays, and so does anything not named like a package.
+TEST(LeftoverPackages, OldDeletablePackagesOnly) {
+  const std::wstring temp = TempFolder();
+  ASSERT_FALSE(temp.empty());
+  auto make = [&](const std::wstring& name, bool old) {
+    const std::wstring path = temp + name;
+    test::WriteFileBytes(path, "PK");
+    if (old) {
+      FILETIME t = {};
+      GetSystemTimeAsFileTime(&t);
+      ULARGE_INTEGER v = {{t.dwLowDateTime, t.dwHighDateTime}};
+      v.QuadPart -= 3600ULL * 10000000ULL;  // an hour ago
+      t = {v.LowPart, v.HighPart};
+      HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+      SetFileTime(f, nullptr, nullptr, &t);
+      CloseHandle(f);
+    }
+    return path;
+  };
+  const std::wstring leftover = make(L"GormEk-0042.zip", true);
+  const std::wstring leftover5 = make(L"gormek-12345.ZIP", true);
+  const std::wstring recent = make(L"GormEk-0043.zip", false);
+  const std::wstring open = make(L"GormEk-0044.zip", true);
+  const std::wstring notOurs = make(L"GormEk-notes.zip", true);
+  const std::wstring noNumber = make(L"GormEk-.zip", true);
+  HANDLE held = CreateFileW(open.c_str(), GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  RemoveLeftoverPackages();
+  CloseHandle(held);
+  EXPECT_FALSE(test::FileExists(leftover));
+  EXPECT_FALSE(test::FileExists(leftover5));
+  EXPECT_TRUE(test::FileExists(recent));
+  EXPECT_TRUE(test::FileExists(open));
+  EXPECT_TRUE(test::FileExists(notOurs));
+  EXPECT_TRUE(test::FileExists(noNumber));
+  for (const std::wstring& path : {recent, open, notOurs, noNumber})
+    DeleteFileW(path.c_str());
 }
 
 }  // namespace

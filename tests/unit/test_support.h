@@ -109,3 +109,15 @@ std::string PackageFileContent(const std::wstring& rel);
 // Every file below folder as "/"-separated relative paths, sorted.
 std::vector<std::wstring> ListFiles(const std::wstring& folder);
 }  // namespace test
+
+namespace test {
+// While one exists, every operator new on the creating thread throws
+// std::bad_alloc, as when the computer is out of memory.
+class FailAllocations {
+ public:
+  FailAllocations();
+  ~FailAllocations();
+  FailAllocations(const FailAllocations&) = delete;
+  FailAllocations& operator=(const FailAllocations&) = delete;
+};
+}  // namespace test

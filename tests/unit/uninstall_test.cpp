@@ -3,10 +3,17 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <shellapi.h>
 
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/paths.h"
+#include "platform/processes.h"
 #include "removal/relocation.h"
 #include "removal/uninstall.h"
+#include "startup/command_line.h"
 #include "startup/setup_state.h"
 #include "test_support.h"
 
@@ -14,13 +21,62 @@ namespace {
 
 class UninstallTest : public test::StateTest {};
 
-TEST_F(UninstallTest, FolderIsTheRegisteredOneElseTheProgramsOwn) {
-  EXPECT_EQ(ProgramDirectory(), UninstallFolder());
-  test::SetUserString(g_product.settingsKey, L"InstallDir",
-                      L"D:\\Games\\Gorm Ek\\");
-  EXPECT_EQ(L"D:\\Games\\Gorm Ek\\", UninstallFolder());  // as read
-  test::SetUserString(g_product.settingsKey, L"InstallDir", L"");
-  EXPECT_EQ(ProgramDirectory(), UninstallFolder());
+TEST_F(UninstallTest, FolderChoice) {
+  const std::wstring handed = L"E:\\Handed\\Gorm Ek";
+  struct Case {
+    const char* name;
+    const wchar_t* registered;  // null: no value
+    bool relocated;
+    std::wstring handed;
+    std::wstring expected;
+  };
+  const Case cases[] = {
+      {"nothing registered", nullptr, false, L"", ProgramDirectory()},
+      {"registered, as read", L"D:\\Games\\Gorm Ek\\", false, L"",
+       L"D:\\Games\\Gorm Ek\\"},
+      {"registered empty", L"", false, L"", ProgramDirectory()},
+      // Only a relocated copy takes the folder its parent asked about.
+      {"relocated copy, nothing registered", nullptr, true, handed, handed},
+      {"relocated copy, registered", L"D:\\Games\\Gorm Ek", true, handed,
+       handed},
+      {"first run ignores a handed folder", nullptr, false, handed,
+       ProgramDirectory()},
+      {"first run ignores it, registered", L"D:\\Games\\Gorm Ek", false,
+       handed, L"D:\\Games\\Gorm Ek"},
+      {"relocated without a handed folder", L"D:\\Games\\Gorm Ek", true, L"",
+       L"D:\\Games\\Gorm Ek"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::DeleteUserKey(g_product.settingsKey);
+    if (c.registered)
+      test::SetUserString(g_product.settingsKey, L"InstallDir", c.registered);
+    EXPECT_EQ(c.expected, UninstallFolder(c.relocated, c.handed));
+  }
+}
+
+// What the first run asks about reaches its copy unchanged, through the
+// relaunch line and the command-line grammar.
+TEST_F(UninstallTest, HandedFolderSurvivesTheRelaunchLine) {
+  const std::wstring folders[] = {L"C:\\users\\Jo Doe\\Games\\Gorm Ek",
+                                  L"D:\\Gorm Ek", L"C:\\x \"y\\Gorm Ek"};
+  for (const std::wstring& folder : folders) {
+    SCOPED_TRACE(test::Narrow(folder));
+    const std::wstring line = RelaunchCommandLine(
+        L"C:\\T\\GormEkSetup-1.exe", UninstallRelaunchArguments(folder), 77);
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(line.c_str(), &count);
+    ASSERT_NE(nullptr, argv);
+    const std::vector<std::wstring> args(argv, argv + count);
+    LocalFree(argv);
+    ResetSetupState();
+    const CommandLineFlags flags = ParseCommandLine(args);
+    EXPECT_TRUE(flags.uninstall);
+    EXPECT_TRUE(flags.confirmed);
+    EXPECT_TRUE(flags.relocated);
+    EXPECT_EQ(folder, flags.handedFolder);
+    EXPECT_EQ(folder, UninstallFolder(flags.relocated, flags.handedFolder));
+  }
 }
 
 TEST_F(UninstallTest, SafetyTest) {
@@ -58,6 +114,67 @@ TEST_F(UninstallTest, SafetyTest) {
     SCOPED_TRACE(test::Narrow(c.folder));
     EXPECT_EQ(c.safe, IsSafeToDelete(c.folder));
   }
+}
+
+// Helper processes: this test program started with "--sleep-ms N".
+UniqueHandleKernel StartSleeper(DWORD ms, DWORD* pid) {
+  std::wstring line =
+      L"\"" + OwnExecutablePath() + L"\" --sleep-ms " + std::to_wstring(ms);
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0,
+                      nullptr, nullptr, &si, &pi)) {
+    return UniqueHandleKernel();
+  }
+  CloseHandle(pi.hThread);
+  *pid = pi.dwProcessId;
+  return UniqueHandleKernel(pi.hProcess);
+}
+
+double SecondsSince(ULONGLONG start) {
+  return static_cast<double>(GetTickCount64() - start) / 1000.0;
+}
+
+// Every id is opened before the first wait, so an id whose process ends
+// while an earlier one is waited for stays reserved (no new process can be
+// given it) until the wait is over: OpenProcess on it still succeeds.
+TEST(WaitForProcesses, LaterIdsAreHeldWhileEarlierOnesAreWaitedFor) {
+  DWORD firstPid = 0, secondPid = 0;
+  UniqueHandleKernel first = StartSleeper(2500, &firstPid);
+  UniqueHandleKernel second = StartSleeper(200, &secondPid);
+  ASSERT_TRUE(first && second);
+  second.reset();  // from here on only the wait may hold the second process
+  bool secondHeld = false;
+  const ULONGLONG start = GetTickCount64();
+  std::thread watcher([&] {
+    Sleep(1200);  // the second process has ended; the first still runs
+    UniqueHandleKernel again(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, secondPid));
+    DWORD code = 0;
+    secondHeld = again && GetExitCodeProcess(again.get(), &code) && code == 7;
+  });
+  WaitForProcesses({firstPid, secondPid});
+  const double seconds = SecondsSince(start);
+  watcher.join();
+  EXPECT_TRUE(secondHeld);
+  // The second had already ended: no wait for it after the first.
+  EXPECT_GE(seconds, 2.0);
+  EXPECT_LT(seconds, 10.0);
+}
+
+// A process that outlives the cap holds the run for 30 seconds, then the
+// run goes on; an id that cannot be opened costs nothing.
+TEST(WaitForProcesses, ThirtySecondsAtMostPerProcess) {
+  DWORD pid = 0;
+  UniqueHandleKernel sleeper = StartSleeper(120000, &pid);
+  ASSERT_TRUE(sleeper);
+  const ULONGLONG start = GetTickCount64();
+  WaitForProcesses({0xFFFFFFF0u, pid});
+  const double seconds = SecondsSince(start);
+  TerminateProcess(sleeper.get(), 0);
+  EXPECT_GE(seconds, 29.5);
+  EXPECT_LT(seconds, 45.0);
 }
 
 }  // namespace

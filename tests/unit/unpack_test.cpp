@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/paths.h"
 #include "transfer/unpack.h"
 #include "test_support.h"
 
@@ -143,6 +145,60 @@ TEST_F(UnpackTest, TarThatCannotStart) {
       systemDir.path(), test::TestPackage(L"v1.zip"), dest_, error));
   EXPECT_EQ(L"Could not start the unpacker.", error);
   EXPECT_TRUE(test::ListFiles(dest_).empty());
+}
+
+// tar.exe's exact command line, a console of its own without a window
+// (CREATE_NO_WINDOW), and its exit code as the only verdict: a stand-in
+// tar records how it was started and exits with the code the test chooses.
+class RecordingTarTest : public UnpackTest {
+ protected:
+  void SetUp() override {
+    UnpackTest::SetUp();
+    const std::wstring exe = OwnExecutablePath();
+    const std::wstring fake =
+        exe.substr(0, exe.find_last_of(L'\\')) + L"\\fake_tar.exe";
+    ASSERT_TRUE(
+        CopyFileW(fake.c_str(), (tools_.path() + L"\\tar.exe").c_str(), FALSE));
+    log_ = tools_.path() + L"\\record.txt";
+    SetEnvironmentVariableW(L"GORMEK_FAKE_TAR_LOG", log_.c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"GORMEK_FAKE_TAR_LOG", nullptr);
+    SetEnvironmentVariableW(L"GORMEK_FAKE_TAR_EXIT", nullptr);
+  }
+  test::ScratchDir tools_;
+  std::wstring log_;
+};
+
+TEST_F(RecordingTarTest, CommandLineConsoleAndExitCode) {
+  const std::wstring zip = tools_.path() + L"\\Game Package.zip";
+  const std::wstring dest = scratch_.path() + L"\\Two Words\\Gorm Ek";
+  test::WriteFileBytes(zip, "PK");
+  for (const wchar_t* code : {L"0", L"1", L"2"}) {
+    SCOPED_TRACE(test::Narrow(code));
+    DeleteFileW(log_.c_str());
+    SetEnvironmentVariableW(L"GORMEK_FAKE_TAR_EXIT", code);
+    std::wstring error = L"untouched";
+    const bool ok = UnpackPackageWithToolsIn(tools_.path(), zip, dest, error);
+    const bool zero = code[0] == L'0';
+    EXPECT_EQ(zero, ok);
+    EXPECT_EQ(zero ? L"untouched" : kUnpackFailed, error);
+    EXPECT_EQ(test::Narrow(L"\"" + tools_.path() + L"\\tar.exe\" -xf \"" +
+                           zip + L"\" -C \"" + dest + L"\"\nconsole-processes=1\n"),
+              test::ReadFileBytes(log_));
+  }
+}
+
+TEST_F(RecordingTarTest, PathWithAQuoteIsRefusedBeforeAnythingStarts) {
+  const std::wstring zip = test::TestPackage(L"v1.zip");
+  for (const auto& [from, into] :
+       {std::pair<std::wstring, std::wstring>{zip, dest_ + L"\\a\"b"},
+        std::pair<std::wstring, std::wstring>{L"C:\\T\"\\p.zip", dest_}}) {
+    std::wstring error;
+    EXPECT_FALSE(UnpackPackageWithToolsIn(tools_.path(), from, into, error));
+    EXPECT_EQ(kQuoteInPathText, error);
+    EXPECT_FALSE(test::FileExists(log_));
+  }
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <new>
 #include <string>
 #include <thread>
 
 #include "pipeline/install_worker.h"
+#include "startup/entry_point.h"
 #include "startup/setup_state.h"
 #include "window/setup_window.h"
 #include "window/window_actions.h"
@@ -19,8 +22,13 @@
 
 namespace {
 
-bool NoThread(WorkerJob) {
+bool NoThread(std::unique_ptr<WorkerJob>&) {
   return false;
+}
+
+// A thread facility that throws, as one short of memory may.
+bool ThrowingThread(std::unique_ptr<WorkerJob>&) {
+  throw std::bad_alloc();
 }
 
 // Waits for a visible top-level window of this process with the given class
@@ -86,11 +94,59 @@ class WindowTest : public test::StateTest {
     RunSetupWindow(GetModuleHandleW(nullptr));
     driver.join();
   }
-  bool (*saved_)(WorkerJob) = g_startWorkerThread;
+  // Clicks Install, reads the box, and checks the window is idle again.
+  void RunAndExpectIdleAfterBox(const wchar_t* expectedText);
+  bool (*saved_)(std::unique_ptr<WorkerJob>&) = g_startWorkerThread;
 };
 
 TEST_F(WindowTest, InstallWhoseThreadCannotStartReturnsToIdle) {
-  g_startWorkerThread = NoThread;
+  struct Case {
+    bool (*start)(std::unique_ptr<WorkerJob>&);
+    const wchar_t* text;
+  };
+  for (const Case& c : {Case{NoThread, kNoThreadText},
+                        Case{ThrowingThread, kOutOfMemoryText}}) {
+    SCOPED_TRACE(test::Narrow(c.text));
+    ResetSetupState();
+    g_startWorkerThread = c.start;
+    RunAndExpectIdleAfterBox(c.text);
+  }
+}
+
+// Out of memory in the worker: the report was allocated before the run, so
+// the one final message still arrives, and nothing escapes the thread.
+TEST_F(WindowTest, WorkerOutOfMemoryStillReportsOnce) {
+  test::MessageRecorder recorder;
+  g_state.mainWindow = recorder.window();
+  std::unique_ptr<WorkerJob> job =
+      MakeWorkerJob(L"C:\\Games\\Gorm Ek", true, true, false);
+  {
+    test::FailAllocations fail;
+    InstallWorker(std::move(job));
+  }
+  const std::vector<test::RecordedMessage> messages = recorder.Pump();
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ(WM_SETUP_DONE, messages[0].message);
+  EXPECT_EQ(0u, messages[0].wParam);
+  EXPECT_EQ(kOutOfMemoryText, messages[0].text);
+}
+
+// Out of memory before any window: one sentence in a box, exit code 0.
+TEST_F(WindowTest, StartUpOutOfMemoryShowsOneSentence) {
+  Box box;
+  int exitCode = -1;
+  std::thread answer([&] { box = AnswerBox(); });
+  {
+    test::FailAllocations fail;
+    exitCode = RunProgram(GetModuleHandleW(nullptr));
+  }
+  answer.join();
+  EXPECT_EQ(0, exitCode);
+  EXPECT_EQ(L"Gorm Ek Setup", box.title);
+  EXPECT_EQ(kOutOfMemoryText, box.text);
+}
+
+void WindowTest::RunAndExpectIdleAfterBox(const wchar_t* expectedText) {
   test::ScratchDir dir;
   g_state.installDir = dir.path();
   Box box;
@@ -112,7 +168,7 @@ TEST_F(WindowTest, InstallWhoseThreadCannotStartReturnsToIdle) {
     PostMessageW(w, WM_CLOSE, 0, 0);
   });
   EXPECT_EQ(L"Gorm Ek Setup", box.title);
-  EXPECT_EQ(kNoThreadText, box.text);
+  EXPECT_EQ(expectedText, box.text);
   EXPECT_TRUE(enabledAfter);
   EXPECT_FALSE(runningAfter);
   EXPECT_EQ(L"Install", buttonAfter);
@@ -136,7 +192,8 @@ TEST_F(WindowTest, UpdateWhoseThreadCannotStartReportsAndCloses) {
 // Status texts that arrive after a cancel are dropped; bar positions are not.
 TEST_F(WindowTest, StatusAfterCancelIsDroppedButProgressMoves) {
   bool started = false;
-  g_startWorkerThread = [](WorkerJob) { return true; };  // a worker that waits
+  // A worker that waits.
+  g_startWorkerThread = [](std::unique_ptr<WorkerJob>&) { return true; };
   test::ScratchDir dir;
   g_state.installDir = dir.path();
   std::wstring status;
