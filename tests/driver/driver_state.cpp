@@ -155,6 +155,15 @@ bool RunStateCommand(const std::vector<std::wstring>& args, bool& handled) {
     Emit("{\"installDir\":" + Json(args[1]) + "}");
     return true;
   }
+  if (cmd == L"reg-delete-value" && args.size() > 2) {
+    // reg-delete-value settings|uninstall NAME: as a registry cleaner would.
+    const wchar_t* key = args[1] == L"settings" ? kSettingsKey : kUninstallKey;
+    const LSTATUS status =
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, key, args[2].c_str());
+    Emit("{\"deleted\":" + std::string(status == ERROR_SUCCESS ? "true" : "false") +
+         "}");
+    return true;
+  }
   if (cmd == L"read-link" && args.size() > 1)
     return ReadLink(args[1]);
   if (cmd == L"hold-file" && args.size() > 2) {

@@ -417,12 +417,18 @@ bool RunCommand(const std::vector<std::wstring>& args) {
     return true;
   }
   if (cmd == L"click") {
+    // As a player clicks: the button itself is pressed (BM_CLICK), and a
+    // disabled or hidden button cannot be pressed at all.
     const int id = static_cast<int>(number(1, 0));
-    HWND control = GetDlgItem(w, id);
+    HWND button = GetDlgItem(w, id);
+    if (!button)
+      return Fail("no button with id " + std::to_string(id));
+    const bool pressable = IsWindowEnabled(button) && IsWindowVisible(button);
     // Posted, not sent: the handler may open a modal box.
-    PostMessageW(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(control));
-    Emit("{\"clicked\":" + std::to_string(id) + "}");
+    if (pressable)
+      PostMessageW(button, BM_CLICK, 0, 0);
+    Emit("{\"clicked\":" + std::to_string(id) +
+         ",\"pressed\":" + (pressable ? "true" : "false") + "}");
     return true;
   }
   if (cmd == L"close") {

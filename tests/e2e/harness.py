@@ -71,12 +71,14 @@ def one(*command, timeout=90):
 class SetupProcess:
     """GormEkSetup.exe (or another exe) running under Wine."""
 
-    def __init__(self, *args, exe=SETUP_EXE, env=None):
+    def __init__(self, *args, exe=SETUP_EXE, env=None, cwd=None):
+        """cwd: a Unix folder of the prefix's drive C:, which Wine gives the
+        program as its current directory."""
         LOGS.mkdir(parents=True, exist_ok=True)
         self.log = open(LOGS / f"setup-{time.time_ns()}.log", "wb")
         self.proc = subprocess.Popen([str(WINE_RUN), str(exe), *map(str, args)],
                                      stdin=subprocess.DEVNULL, stdout=self.log,
-                                     stderr=self.log, env=env)
+                                     stderr=self.log, env=env, cwd=cwd)
 
     def wait(self, timeout=60):
         try:

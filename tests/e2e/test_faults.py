@@ -240,21 +240,36 @@ def test_non_ascii_temporary_and_install_folders(site, clean_machine, non_ascii_
 @pytest.mark.parametrize("length", [240, 259])
 def test_paths_near_the_limit(site, clean_machine, length):
     """A folder box text of `length` characters (259 is the most the box
-    check reads) that already ends in the game's name: the install works,
-    although the files below it have longer paths."""
+    check reads) that already ends in the game's name.
+
+    Windows and Wine differ here. Windows refuses to create a folder whose
+    path is longer than 248 characters (MAX_PATH minus room for an 8.3 file
+    name), so there the 259-character install ends with the folder sentence;
+    Wine has no such limit and installs. What holds on both, and is all this
+    test asserts: a run that succeeds left a complete, registered install,
+    and a run that fails said "Could not create the folder" and changed
+    nothing. The 240-character install must succeed on both."""
     stem = clean_machine + "\\"
     folder = stem + "x" * (length - len(stem) - len("\\Gorm Ek")) + "\\Gorm Ek"
     assert len(folder) == length
     proc = open_window(site)
     one("set-text", 2, folder)
     events = click_and_watch(IDC_INSTALL)
-    assert events[-1].get("finished"), events
-    assert statuses(events)[-1] == "Gorm Ek 0042 is installed."
-    reg = one("reg-dump")
-    assert reg["settings"]["InstallDir"]["data"] == folder
-    assert reg["uninstall"]["UninstallString"]["data"] == f'"{folder}\\GormEkSetup.exe" /uninstall'
-    assert (unix_path(folder) / "GormEkSetup.exe").exists()
-    one("click", IDC_INSTALL)
+    if length > 248 and events[-1].get("box"):  # Windows
+        assert events[-1]["box"]["text"] == (f"Could not create the folder\n{folder}\n"
+                                             "Pick another folder.")
+        one("answer-box", 1)
+        assert one("reg-dump") == {"uninstall": None, "settings": None}
+        one("close")
+    else:
+        assert events[-1].get("finished"), events
+        assert statuses(events)[-1] == "Gorm Ek 0042 is installed."
+        reg = one("reg-dump")
+        assert reg["settings"]["InstallDir"]["data"] == folder
+        assert reg["uninstall"]["UninstallString"]["data"] == \
+            f'"{folder}\\GormEkSetup.exe" /uninstall'
+        assert (unix_path(folder) / "GormEkSetup.exe").exists()
+        one("click", IDC_INSTALL)
     one("wait-gone", 10000)
     assert proc.wait() == 0
 

@@ -169,6 +169,12 @@ def test_reinstall_layout_when_already_installed(site, clean_machine):
     assert control(items, id=IDC_INSTALL)["text"] == "Reinstall"
     assert items[7]["text"] == "Already installed: installing again gets the newest version."
     assert items[2]["text"] == folder
+    # A failed reinstall leaves the button as it was.
+    site.fault("version.txt", "status-500")
+    one("click", IDC_INSTALL)
+    assert watch(60000)[-1].get("box")
+    one("answer-box", IDOK)
+    assert control(controls(), id=IDC_INSTALL)["text"] == "Reinstall"
     one("close")
     one("wait-gone", 10000)
     assert proc.wait() == 0
@@ -373,6 +379,13 @@ def test_cancel_during_a_slow_download(site, clean_machine):
     set_folder(clean_machine)
     one("click", IDC_INSTALL)
     poll_status(lambda s: s.startswith("Downloading version 0042..."))
+    # While it runs only Cancel can be pressed; a second press of Install
+    # does nothing (no second request reaches the site).
+    items = controls()
+    assert [c["enabled"] for c in items[2:7]] == [False] * 5
+    assert not control(items, id=IDC_INSTALL)["enabled"]
+    assert control(items, id=IDC_CANCEL)["enabled"]
+    assert one("click", IDC_INSTALL)["pressed"] is False
     one("click", IDC_CANCEL)
     events = watch(30000)
     # "Cancelling..." stays: the status lines posted later are dropped.
@@ -384,6 +397,7 @@ def test_cancel_during_a_slow_download(site, clean_machine):
     assert one("reg-dump") == {"uninstall": None, "settings": None}
     assert not (unix_path(clean_machine) / "Gorm Ek" / "Gorm Ek.exe").exists()
     assert game_log() == ""
+    assert sum(r["path"].startswith("/version.txt") for r in site.requests()) == 1
 
 
 def test_close_box_during_a_slow_download_acts_as_cancel(site, clean_machine):

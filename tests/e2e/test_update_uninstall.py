@@ -1,8 +1,10 @@
 """Update from the game, uninstall from Apps & features, and the sweep of
 stale temporary copies: the real GormEkSetup.exe under Wine."""
+import os
 import pathlib
 import re
 import shutil
+import time
 
 import pytest
 
@@ -67,7 +69,18 @@ def test_update_from_the_game_folder(site, clean_machine):
 
 @pytest.mark.parametrize("how", ["copy outside the folder", "relocated"])
 def test_update_runs_in_place(site, clean_machine, how):
-    folder = install_through_window(site, clean_machine, start_menu=False, desktop=False)
+    # Exactly one shortcut box checked, each way round; the update then
+    # leaves the shortcut that exists untouched and makes no other.
+    only_start_menu = how == "relocated"
+    folder = install_through_window(site, clean_machine, start_menu=only_start_menu,
+                                    desktop=not only_start_menu)
+    paths = one("paths")
+    made, absent = (("startMenuLink", "desktopLink") if only_start_menu
+                    else ("desktopLink", "startMenuLink"))
+    link = unix_path(paths[made])
+    assert one("read-link", paths[made])["target"] == folder + "\\Gorm Ek.exe"
+    assert not unix_path(paths[absent]).exists()
+    before = (link.read_bytes(), link.stat().st_mtime_ns)
     site.publish_game(44)
     if how == "relocated":
         exe, extra = unix_path(folder) / "GormEkSetup.exe", ["/relocated"]
@@ -85,6 +98,8 @@ def test_update_runs_in_place(site, clean_machine, how):
     assert events[-1].get("gone")
     assert proc.wait() == 0
     assert (unix_path(folder) / "game-version.txt").read_text() == "44\n"
+    assert (link.read_bytes(), link.stat().st_mtime_ns) == before
+    assert not unix_path(paths[absent]).exists()
     driver(["target", "GormEkSample"], ["wait-window", 30000], ["close"], ["wait-gone", 10000])
 
 
@@ -175,6 +190,27 @@ def test_uninstall_through_the_registered_command(site, clean_machine):
     assert not unix_path(paths["desktopLink"]).exists()
 
 
+def test_uninstall_from_a_console_in_the_game_folder_without_install_dir(site, clean_machine):
+    """The player opens a console in the game folder and runs the setup
+    program there; a cleaner has removed InstallDir. The temporary copy
+    removes the folder named in the question, and does not hold it as its
+    working folder."""
+    folder = install_through_window(site, clean_machine, start_menu=False, desktop=False)
+    one("reg-delete-value", "settings", "InstallDir")
+    proc = SetupProcess("/uninstall", exe=unix_path(folder) / "GormEkSetup.exe",
+                        cwd=unix_path(folder))
+    box = one("wait-box", 30000)
+    assert box["text"] == f"Remove Gorm Ek from\n{folder} ?"
+    one("answer-box", IDYES)
+    assert proc.wait() == 0
+    box = one("wait-box", 60000)
+    assert box == {"title": "Uninstall Gorm Ek", "text": "Gorm Ek was removed."}
+    one("answer-box", IDOK)
+    assert wait_until(lambda: not wine_processes("GormEkSetup-"))
+    assert not unix_path(folder).exists()
+    assert one("reg-dump") == {"uninstall": None, "settings": None}
+
+
 def holder_output(process):
     process.log.flush()
     return pathlib.Path(process.log.name).read_text(errors="replace")
@@ -259,10 +295,13 @@ def test_uninstall_wins_over_update(site, clean_machine):
 def test_stale_copies_are_swept_at_every_start(site, clean_machine):
     temp = temp_dir()
     stale = ["GormEkSetup-123.exe", "GormEkSetup-.exe", "GormEkSetup-old.exe",
-             "gormeksetup-7.EXE"]
+             "gormeksetup-7.EXE", "GormEk-0041.zip"]
     kept = ["GormEkSetup.exe", "Other.exe", "GormEkSetup-1.txt"]
     for name in stale + kept:
         (temp / name).write_bytes(b"MZ")
+    # A package a killed run left an hour ago.
+    hour_ago = time.time() - 3600
+    os.utime(temp / "GormEk-0041.zip", (hour_ago, hour_ago))
     running = temp / "GormEkSetup-555.exe"
     shutil.copy(SETUP_EXE, running)
     proc = SetupProcess("/site", site.url, exe=running)

@@ -94,7 +94,23 @@ std::string ReadFileBytes(const std::wstring& path) {
   return result;
 }
 
+bool InThrowawayPrefix() {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  return RegGetValueW(HKEY_CURRENT_USER, kThrowawayMarkerKey, L"Throwaway",
+                      RRF_RT_REG_DWORD, nullptr, &value, &size) ==
+             ERROR_SUCCESS &&
+         value == 1;
+}
+
 void StateTest::SetUp() {
+  // These tests delete the game's registry keys: never on a machine where
+  // the game may really be installed.
+  ASSERT_TRUE(InThrowawayPrefix())
+      << "not the test bench's throwaway Wine prefix (HKCU\\"
+      << Narrow(kThrowawayMarkerKey)
+      << " missing): run the tests with tools/check, or tools/testbench "
+         "--fresh first";
   ResetSetupState();
   DeleteUserKey(g_product.uninstallKey);
   DeleteUserKey(g_product.settingsKey);

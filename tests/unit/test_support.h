@@ -45,8 +45,14 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 
+// The test bench marks its throwaway Wine prefix with the DWORD value
+// "Throwaway" = 1 under HKCU\<kThrowawayMarkerKey>. True when it is there.
+inline constexpr wchar_t kThrowawayMarkerKey[] = L"Software\\GormEkTestBench";
+bool InThrowawayPrefix();
+
 // Runs each test with g_state at its initial values and the two registry
-// keys of the game absent.
+// keys of the game absent. Refuses (fails without touching the registry)
+// outside the test bench's throwaway prefix.
 class StateTest : public testing::Test {
  protected:
   void SetUp() override;

@@ -21,6 +21,19 @@ namespace {
 
 class UninstallTest : public test::StateTest {};
 
+// On a machine without the test bench's marker (a player's Windows, say)
+// the tests that delete the game's keys refuse to run.
+TEST(ThrowawayPrefix, TestsThatDeleteTheGamesKeysRefuseWithoutTheMarker) {
+  ASSERT_TRUE(test::InThrowawayPrefix());
+  test::DeleteUserKey(test::kThrowawayMarkerKey);
+  const bool withoutMarker = test::InThrowawayPrefix();
+  const DWORD one = 1;
+  test::SetUserValue(test::kThrowawayMarkerKey, L"Throwaway", REG_DWORD, &one,
+                     sizeof(one));
+  EXPECT_FALSE(withoutMarker);
+  EXPECT_TRUE(test::InThrowawayPrefix());
+}
+
 TEST_F(UninstallTest, FolderChoice) {
   const std::wstring handed = L"E:\\Handed\\Gorm Ek";
   struct Case {

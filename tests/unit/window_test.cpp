@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "pipeline/install_worker.h"
 #include "startup/entry_point.h"
@@ -218,6 +219,25 @@ TEST_F(WindowTest, StatusAfterCancelIsDroppedButProgressMoves) {
   EXPECT_TRUE(started);
   EXPECT_EQ(L"Cancelling...", status);
   EXPECT_EQ(450, pos);
+}
+
+// An older common-controls library refuses the combined call for a flag it
+// does not know; the progress bar's class is then asked for alone.
+std::vector<DWORD> g_initCalls;
+TEST(CommonControls, RetriedWithTheProgressBarAlone) {
+  const DWORD both = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
+  g_initCalls.clear();
+  InitCommonControlClasses([](const INITCOMMONCONTROLSEX* icc) -> BOOL {
+    g_initCalls.push_back(icc->dwICC);
+    return icc->dwICC == ICC_PROGRESS_CLASS;
+  });
+  EXPECT_EQ((std::vector<DWORD>{both, ICC_PROGRESS_CLASS}), g_initCalls);
+  g_initCalls.clear();
+  InitCommonControlClasses([](const INITCOMMONCONTROLSEX* icc) -> BOOL {
+    g_initCalls.push_back(icc->dwICC);
+    return TRUE;
+  });
+  EXPECT_EQ((std::vector<DWORD>{both}), g_initCalls);
 }
 
 }  // namespace
