@@ -26,6 +26,7 @@ void ResetSetupState() {
   g_state.installButton = g_state.cancelButton = nullptr;
   g_state.normalFont = g_state.titleFont = nullptr;
   g_state.dpi = 96;
+  g_state.lastFocus = nullptr;
   g_state.cancelRequested.store(false);
   g_state.workerRunning = g_state.finished = g_state.cancelPending = false;
 }

@@ -48,6 +48,9 @@ struct SetupState {
   HFONT normalFont = nullptr;  // never deleted
   HFONT titleFont = nullptr;   // never deleted
   int dpi = 96;
+  // The control that had the keyboard focus when the window was last
+  // deactivated; it gets the focus back when the window is activated.
+  HWND lastFocus = nullptr;
 
   std::atomic<bool> cancelRequested{false};
   bool workerRunning = false;

@@ -161,6 +161,10 @@ int RunSetupWindow(HINSTANCE instance) {
 
   ShowWindow(g_state.mainWindow, SW_SHOWNORMAL);
   UpdateWindow(g_state.mainWindow);
+  // Enter installs into the folder shown, as the default-button look of
+  // Install promises; the update layout has only Cancel.
+  FocusControl(g_state.updateMode ? g_state.cancelButton
+                                  : g_state.installButton);
 
   if (g_state.updateMode)
     StartWorker();

@@ -91,7 +91,16 @@ void OnSetupDone(bool success, const wchar_t* text) noexcept {
   }
   SetWindowTextW(g_state.installButton, L"Close");
   EnableWindow(g_state.installButton, TRUE);
+  // Cancel, which had the focus, goes away: the focus goes to "Close".
+  FocusControl(g_state.installButton);
   ShowWindow(g_state.cancelButton, SW_HIDE);
+}
+
+void PressMainButton() {
+  if (g_state.finished)
+    DestroyWindow(g_state.mainWindow);
+  else if (!g_state.workerRunning)
+    StartWorker();
 }
 
 LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -102,16 +111,36 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
           BrowseForFolder(window);
           return 0;
         case IDC_INSTALL:
-          if (g_state.finished)
-            DestroyWindow(g_state.mainWindow);
-          else if (!g_state.workerRunning)
-            StartWorker();
+          PressMainButton();
+          return 0;
+        case IDOK:
+          // Enter, from the dialog manager: the main button, when it could
+          // be pressed (the update layout has none).
+          if (g_state.installButton && IsWindowEnabled(g_state.installButton) &&
+              IsWindowVisible(g_state.installButton)) {
+            PressMainButton();
+          }
           return 0;
         case IDC_CANCEL:
+        case IDCANCEL:  // Esc
           CancelOrClose();
           return 0;
         default:
           break;
+      }
+      break;
+    case WM_ACTIVATE:
+      // A window that is not a dialog loses its keyboard focus when another
+      // window (a message box, another program) is activated: keep the
+      // focused control and give it back on return.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(window, focus))
+          g_state.lastFocus = focus;
+      } else if (g_state.lastFocus && IsWindowEnabled(g_state.lastFocus) &&
+                 IsWindowVisible(g_state.lastFocus)) {
+        SetFocus(g_state.lastFocus);
+        return 0;
       }
       break;
     case WM_CLOSE:
@@ -187,6 +216,8 @@ void StartWorker() {
 
     g_state.workerRunning = true;
     g_state.cancelRequested.exchange(false);
+    // The keyboard focus must not stay on a control that is disabled now.
+    FocusControl(g_state.cancelButton);
     SetInputsEnabled(false);
     // No thread means no completion message will ever come: report it as a
     // failed run at once, so the window does not stay disabled for good.
@@ -209,6 +240,13 @@ void CancelOrClose() {
   g_state.cancelRequested.exchange(true);
   g_state.cancelPending = true;
   SetWindowTextW(g_state.statusLabel, L"Cancelling...");
+}
+
+void FocusControl(HWND control) noexcept {
+  if (!control)
+    return;
+  SetFocus(control);
+  g_state.lastFocus = control;
 }
 
 void SetInputsEnabled(bool enabled) {

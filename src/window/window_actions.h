@@ -29,6 +29,11 @@ void StartWorker();
 // "Cancelling..."; the window closes when the worker reports.
 void CancelOrClose();
 
+// Gives the keyboard focus to control (a child of the main window; null is
+// ignored) and remembers it, so it comes back when the window is activated
+// again.
+void FocusControl(HWND control) noexcept;
+
 // Enables or disables the folder box, Browse, the three check boxes and the
 // main button (null handles are skipped); Cancel is never disabled.
 void SetInputsEnabled(bool enabled);

@@ -15,6 +15,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -161,9 +162,54 @@ bool CmdWindow(HWND w) {
   return true;
 }
 
+// The control that has the keyboard focus in the thread that owns w.
+HWND FocusOf(HWND w) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info))
+    return nullptr;
+  return info.hwndFocus;
+}
+
+// A key pressed and released as the keyboard does it: WM_KEYDOWN and
+// WM_KEYUP posted to the control that has the focus (the thread's message
+// loop turns them into characters and dialog navigation). A message box that
+// is up has the focus of its thread.
+bool CmdKey(const std::wstring& name) {
+  UINT vk = 0;
+  if (name == L"enter")
+    vk = VK_RETURN;
+  else if (name == L"esc")
+    vk = VK_ESCAPE;
+  else if (name == L"tab")
+    vk = VK_TAB;
+  else if (name == L"space")
+    vk = VK_SPACE;
+  else if (name.size() == 1 && iswalnum(name[0]))
+    vk = static_cast<UINT>(towupper(name[0]));
+  else
+    return Fail("unknown key " + Utf8(name));
+  HWND owner = FindBox();
+  if (!owner)
+    owner = Target();
+  if (!owner)
+    return Fail("no window for the key");
+  HWND focus = FocusOf(owner);
+  HWND to = focus ? focus : owner;
+  const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
+  const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
+  const LPARAM up = down | (1LL << 30) | (1LL << 31);
+  PostMessageW(to, WM_KEYDOWN, vk, down);
+  PostMessageW(to, WM_KEYUP, vk, up);
+  Emit("{\"key\":" + Json(name) + ",\"to\":" + Json(ClassOf(to)) +
+       ",\"id\":" + std::to_string(GetDlgCtrlID(to)) + "}");
+  return true;
+}
+
 bool CmdControls(HWND w) {
   std::string out = "[";
   int index = 0;
+  HWND focus = FocusOf(w);
   for (HWND c : Children(w)) {
     RECT r = {};
     GetWindowRect(c, &r);
@@ -176,6 +222,7 @@ bool CmdControls(HWND w) {
         ",\"class\":" + Json(cls) + ",\"text\":" + Json(TextOf(c)) +
         ",\"enabled\":" + (IsWindowEnabled(c) ? "true" : "false") +
         ",\"visible\":" + (IsWindowVisible(c) ? "true" : "false") +
+        ",\"focused\":" + (c == focus ? "true" : "false") +
         ",\"style\":" + std::to_string(style) + ",\"rect\":" + RectJson(r);
     if (_wcsicmp(cls.c_str(), L"Button") == 0)
       item += ",\"checked\":" + std::to_string(Send(c, BM_GETCHECK, 0, 0));
@@ -372,6 +419,14 @@ bool RunCommand(const std::vector<std::wstring>& args) {
     Emit(BoxJson(box));
     return true;
   }
+  if (cmd == L"wait-no-box") {
+    if (!WaitFor(static_cast<DWORD>(number(1, 10000)),
+                 [] { return FindBox() == nullptr; })) {
+      return Fail("message box still up");
+    }
+    Emit("{\"box\":null}");
+    return true;
+  }
   if (cmd == L"no-box") {
     if (HWND box = FindBox())
       return Fail("unexpected message box " + BoxJson(box));
@@ -391,6 +446,8 @@ bool RunCommand(const std::vector<std::wstring>& args) {
   }
   if (cmd == L"watch")
     return CmdWatch(static_cast<DWORD>(number(1, 60000)));
+  if (cmd == L"key")
+    return CmdKey(arg(1));
 
   HWND w = Target();
   if (!w)

@@ -190,8 +190,9 @@ def test_update_layout(site, clean_machine):
     items = controls()
     check_layout(items, UPDATE_LAYOUT, 96)
     assert not any(c["style"] & 0x00010000 for c in items)  # no tab stops
-    one("click", IDC_CANCEL)
-    assert one("status")["status"] == "Cancelling..."
+    assert [c["id"] for c in items if c["focused"]] == [IDC_CANCEL]
+    one("key", "esc")  # as the Cancel button
+    assert wait_until(lambda: one("status")["status"] == "Cancelling...")
     one("wait-gone", 30000)
     assert proc.wait() == 0
 
@@ -349,7 +350,8 @@ def test_rejected_folder_changes_nothing(site, clean_machine):
         box = one("wait-box", 10000)
         assert box == {"title": "Gorm Ek Setup",
                        "text": "Please enter a full folder path, like C:\\Games\\Gorm Ek."}
-        one("answer-box", IDOK)
+        one("key", "esc")  # an OK box closes with Esc as with Enter
+        one("wait-no-box", 10000)
         items = controls()
         assert items[2]["text"] == typed
         assert all(items[i]["enabled"] for i in (2, 3, 4, 5, 6, 9))
@@ -398,6 +400,58 @@ def test_cancel_during_a_slow_download(site, clean_machine):
     assert not (unix_path(clean_machine) / "Gorm Ek" / "Gorm Ek.exe").exists()
     assert game_log() == ""
     assert sum(r["path"].startswith("/version.txt") for r in site.requests()) == 1
+
+
+def focused(items):
+    return [c["index"] for c in items if c["focused"]]
+
+
+def test_keyboard_only(site, clean_machine):
+    """A player with the keyboard alone: the focus starts on Install, Tab
+    walks the controls in their visual order, Enter installs, Enter does
+    nothing while the run goes (Install is disabled), the focus is on Cancel
+    then, and Esc cancels."""
+    site.publish_game(42, extra={"big.bin": bytes(3 * 1024 * 1024)})
+    site.fault("GormEk-0042.zip", "pause-65536-3")
+    proc = start_install(site)
+    set_folder(clean_machine)
+    items = controls()
+    assert focused(items) == [9]  # Install
+    order = []
+    for _ in range(7):
+        one("key", "tab")
+        order += focused(controls())
+    # Cancel, then from the top: folder, Browse, the three boxes, Install.
+    assert order == [10, 2, 3, 4, 5, 6, 9]
+    one("key", "enter")
+    poll_status(lambda s: s.startswith("Downloading version 0042..."))
+    items = controls()
+    assert focused(items) == [10]  # Cancel: nothing disabled has the focus
+    one("key", "enter")  # Install is disabled: nothing happens
+    one("key", "esc")
+    events = watch(30000)
+    assert statuses(events) == ["Cancelling..."], events
+    assert events[-1].get("gone"), events
+    assert proc.wait() == 0
+    assert sum(r["path"].startswith("/version.txt") for r in site.requests()) == 1
+    assert one("reg-dump") == {"uninstall": None, "settings": None}
+
+
+def test_keyboard_enter_closes_when_finished_and_esc_closes_when_idle(site, clean_machine):
+    proc = start_install(site)
+    set_folder(clean_machine)
+    set_launch(False)
+    one("key", "enter")
+    assert watch(60000)[-1].get("finished")
+    items = controls()
+    assert focused(items) == [9] and items[9]["text"] == "Close"
+    one("key", "enter")
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
+    proc = start_install(site)
+    one("key", "esc")
+    one("wait-gone", 10000)
+    assert proc.wait() == 0
 
 
 def test_close_box_during_a_slow_download_acts_as_cancel(site, clean_machine):

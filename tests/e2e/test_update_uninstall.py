@@ -147,7 +147,7 @@ def test_update_failure_shows_the_update_box_and_closes(site, clean_machine):
                                   f"{site.url}version.txt?t=") + r"\d+" +
                         re.escape(f"\n\nYou can also download the installer again from {HOST}."),
                         box["text"]), box
-    one("answer-box", IDOK)
+    one("key", "enter")
     one("wait-gone", 10000)
     assert proc.wait() == 0
     assert game_log() == ""
@@ -163,25 +163,26 @@ def run_uninstall_string():
 def test_uninstall_through_the_registered_command(site, clean_machine):
     folder = install_through_window(site, clean_machine)
     paths = one("paths")
-    # No: nothing changes.
+    # No (the N key): nothing changes.
     proc = run_uninstall_string()
     box = one("wait-box", 30000)
     assert box == {"title": "Uninstall Gorm Ek", "text": f"Remove Gorm Ek from\n{folder} ?"}
-    one("answer-box", IDNO)
+    one("key", "n")
     assert proc.wait() == 0
     assert unix_path(folder + "\\Gorm Ek.exe").exists()
     assert one("reg-dump")["settings"] is not None
     assert unix_path(paths["desktopLink"]).exists()
 
-    # Yes: the first process hands over to a temporary copy, which removes all.
+    # Yes (the Y key): the first process hands over to a temporary copy,
+    # which removes all; Enter closes its box.
     proc = run_uninstall_string()
     one("wait-box", 30000)
-    one("answer-box", IDYES)
+    one("key", "y")
     assert proc.wait() == 0
     box = one("wait-box", 60000)
     assert box == {"title": "Uninstall Gorm Ek", "text": "Gorm Ek was removed."}
     assert len(wine_processes("GormEkSetup-")) == 1
-    one("answer-box", IDOK)
+    one("key", "enter")
     assert wait_until(lambda: not wine_processes("GormEkSetup-"))
     assert not unix_path(folder).exists()
     assert unix_path(clean_machine).exists()

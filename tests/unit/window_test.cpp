@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <new>
@@ -238,6 +239,116 @@ TEST(CommonControls, RetriedWithTheProgressBarAlone) {
     return TRUE;
   });
   EXPECT_EQ((std::vector<DWORD>{both}), g_initCalls);
+}
+
+// The layout at the system DPI of the prefix this program runs in. CTest
+// runs it once per DPI (tests/at_dpi.sh sets the prefix's LogPixels, which
+// Wine reads as the display's DPI, and names it in GORMEK_EXPECT_DPI). In
+// both layouts every control lies inside the client area, no two overlap,
+// each label, check box and button is wide and tall enough for its text in
+// its own font, and the fonts scale with the DPI.
+struct ControlFit {
+  std::wstring what;
+  RECT rect;  // client coordinates
+};
+
+std::vector<std::wstring> LayoutProblems(HWND w, int dpi) {
+  std::vector<std::wstring> problems;
+  RECT client = {};
+  GetClientRect(w, &client);
+  std::vector<ControlFit> placed;
+  for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    wchar_t cls[32] = {}, text[256] = {};
+    GetClassNameW(c, cls, 32);
+    GetWindowTextW(c, text, 256);
+    RECT r = {};
+    GetWindowRect(c, &r);
+    MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&r), 2);
+    const std::wstring what = std::wstring(cls) + L" \"" + text + L"\"";
+    if (r.left < 0 || r.top < 0 || r.right > client.right ||
+        r.bottom > client.bottom) {
+      problems.push_back(what + L" is outside the client area");
+    }
+    for (const ControlFit& other : placed) {
+      RECT both = {};
+      if (IntersectRect(&both, &r, &other.rect))
+        problems.push_back(what + L" overlaps " + other.what);
+    }
+    placed.push_back({what, r});
+
+    const bool isStatic = _wcsicmp(cls, L"Static") == 0;
+    const bool isButton = _wcsicmp(cls, L"Button") == 0;
+    if ((!isStatic && !isButton) || !text[0])
+      continue;
+    HDC dc = GetDC(c);
+    const HGDIOBJ old = SelectObject(
+        dc, reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)));
+    SIZE extent = {};
+    GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(c, dc);
+    const LONG style = GetWindowLongW(c, GWL_STYLE);
+    int needed = extent.cx;
+    if (isButton && (style & BS_TYPEMASK) == BS_AUTOCHECKBOX) {
+      // The box itself and the gap before the text (the system draws the
+      // box at 13 pixels at 96 DPI and leaves about a quarter of that).
+      needed += MulDiv(13 + 4, dpi, 96);
+    } else if (isButton) {
+      needed += 2 * GetSystemMetrics(SM_CXEDGE) + 2;  // border and focus rect
+    }
+    if (needed > r.right - r.left) {
+      problems.push_back(what + L" needs " + std::to_wstring(needed) +
+                         L" pixels, has " + std::to_wstring(r.right - r.left));
+    }
+    if (extent.cy > r.bottom - r.top) {
+      problems.push_back(what + L" is " + std::to_wstring(extent.cy) +
+                         L" pixels tall, has " +
+                         std::to_wstring(r.bottom - r.top));
+    }
+  }
+  return problems;
+}
+
+int FontHeight(HFONT font) {
+  LOGFONTW lf = {};
+  GetObjectW(font, sizeof(lf), &lf);
+  return lf.lfHeight;
+}
+
+TEST_F(WindowTest, BothLayoutsFitAtTheSystemDpi) {
+  wchar_t expected[16] = {};
+  if (!GetEnvironmentVariableW(L"GORMEK_EXPECT_DPI", expected, 16))
+    GTEST_SKIP() << "run through tests/at_dpi.sh";
+  const int dpi = static_cast<int>(std::wcstol(expected, nullptr, 10));
+  ASSERT_EQ(dpi, static_cast<int>(GetDpiForSystem()));
+  g_startWorkerThread = [](std::unique_ptr<WorkerJob>&) { return true; };
+  for (const bool update : {false, true}) {
+    SCOPED_TRACE(update ? "update layout" : "install layout");
+    ResetSetupState();
+    test::SetUserString(g_product.settingsKey, L"InstallDir",
+                        L"C:\\Games\\Gorm Ek");  // the longest status text
+    g_state.updateMode = update;
+    g_state.installDir = L"C:\\Games\\Gorm Ek";
+    std::vector<std::wstring> problems;
+    RECT client = {};
+    Run([&] {
+      HWND w = WaitForWindow(L"GormEkSetup");
+      ASSERT_NE(nullptr, w);
+      GetClientRect(w, &client);
+      problems = LayoutProblems(w, dpi);
+      // The update has "started": a completion closes the window.
+      PostMessageW(w, WM_CLOSE, 0, 0);
+      PostMessageW(w, WM_SETUP_DONE, 0,
+                   reinterpret_cast<LPARAM>(new std::wstring(L"x")));
+    });
+    EXPECT_EQ(dpi, g_state.dpi);
+    EXPECT_EQ(MulDiv(480, dpi, 96), client.right);
+    EXPECT_EQ(MulDiv(update ? 150 : 292, dpi, 96), client.bottom);
+    EXPECT_EQ(-MulDiv(9, dpi, 72), FontHeight(g_state.normalFont));
+    EXPECT_EQ(-MulDiv(13, dpi, 72), FontHeight(g_state.titleFont));
+    for (const std::wstring& problem : problems)
+      ADD_FAILURE() << test::Narrow(problem);
+  }
 }
 
 }  // namespace
