@@ -20,7 +20,7 @@ list(SORT _gcc_dirs)
 list(GET _gcc_dirs -1 _gcc)
 set(_cxx ${_gcc}/include/c++)
 set(CMAKE_CXX_FLAGS_INIT
-    "-nostdinc++ -isystem ${_cxx} -isystem ${_cxx}/${TOOLCHAIN_PREFIX} -isystem ${_cxx}/backward")
+    "-nostdinc++ -isystem ${_cxx} -isystem ${_cxx}/${TOOLCHAIN_PREFIX} -isystem ${_cxx}/backward -Wno-unused-command-line-argument")
 # lld finds archive members in any order, so winpthreads (std::thread) can
 # come before the C++ library that needs it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails unless the given exe is a 64-bit Windows GUI program without a
 # resource section whose import table names only DLLs that Windows protects
-# (a DLL planted beside a downloaded setup program must never be loaded).
+# (a DLL planted beside a downloaded setup program must never be loaded), and
+# is no larger than 150 KiB.
 set -euo pipefail
 exe=$1
 objdump=x86_64-w64-mingw32-objdump
@@ -21,5 +22,10 @@ for dll in $imports; do
     echo "imports a DLL outside the allowed list: $dll"; fail=1
   fi
 done
-echo "size: $(stat -c %s "$exe") bytes"
+size=$(stat -c %s "$exe")
+echo "size: $size bytes"
+# The size goal: smaller than a typical installer framework's web stub.
+if [ "$size" -gt $((150 * 1024)) ]; then
+  echo "larger than 150 KiB"; fail=1
+fi
 exit $fail

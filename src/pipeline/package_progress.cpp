@@ -3,6 +3,7 @@
 #include <string>
 
 #include "pipeline/version.h"
+#include "platform/text.h"
 #include "startup/setup_state.h"
 #include "window/worker_messages.h"
 
@@ -19,9 +20,9 @@ bool PackageProgress::operator()(std::int64_t received,
   if (mib != lastMiB) {
     lastMiB = mib;
     std::wstring text = L"Downloading version " + FormatVersion(version) +
-                        L"...  " + std::to_wstring(mib);
+                        L"...  " + UnsignedToWide(static_cast<std::uint64_t>(mib));
     if (total > 0)
-      text += L" / " + std::to_wstring(total / kMiB);
+      text += L" / " + UnsignedToWide(static_cast<std::uint64_t>(total / kMiB));
     text += L" MB";
     PostStatus(g_state.mainWindow, text);
   }

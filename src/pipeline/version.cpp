@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 
 #include "platform/paths.h"
@@ -21,9 +20,17 @@ int ParseVersion(std::string_view body) {
 }
 
 std::wstring FormatVersion(int version) {
-  wchar_t buffer[16] = {};
-  swprintf(buffer, 16, L"%04d", version);
-  return buffer;
+  // As "%04d" writes it: at least four characters, zero-padded after the
+  // sign of a negative number.
+  const bool negative = version < 0;
+  const std::uint64_t magnitude =
+      negative ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(version))
+               : static_cast<std::uint64_t>(version);
+  std::wstring digits = UnsignedToWide(magnitude);
+  const std::size_t width = negative ? 3 : 4;
+  if (digits.size() < width)
+    digits.insert(0, width - digits.size(), L'0');
+  return negative ? L"-" + digits : digits;
 }
 
 std::wstring PackageFileName(int version) {

@@ -77,5 +77,16 @@ std::int64_t ParseDecimalSaturating(std::string_view bytes,
 }
 
 std::wstring UnsignedToWide(std::uint64_t value) {
-  return std::to_wstring(value);
+  // Written by hand: the C library's formatting would bring a whole printf
+  // engine into the program for this.
+  wchar_t digits[20];
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  std::wstring text(n, L'0');
+  for (std::size_t i = 0; i < n; ++i)
+    text[i] = digits[n - 1 - i];
+  return text;
 }

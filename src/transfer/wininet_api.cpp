@@ -11,31 +11,37 @@ bool Resolve(HMODULE module, const char* name, F& out) {
   return out != nullptr;
 }
 
-const WinInetApi* Load() {
-  static WinInetApi api;
+WinInetApi g_api;
+const WinInetApi* g_loaded = nullptr;
+INIT_ONCE g_loadOnce = INIT_ONCE_STATIC_INIT;
+
+BOOL CALLBACK Load(INIT_ONCE*, void*, void**) {
   // LOAD_LIBRARY_SEARCH_SYSTEM32 never looks in the program's own folder or
   // the current directory.
   UniqueModule module(
       LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!module)
-    return nullptr;
+    return TRUE;
   const HMODULE m = module.get();
-  const bool ok = Resolve(m, "InternetOpenW", api.InternetOpenW) &&
-                  Resolve(m, "InternetOpenUrlW", api.InternetOpenUrlW) &&
-                  Resolve(m, "HttpQueryInfoW", api.HttpQueryInfoW) &&
-                  Resolve(m, "InternetReadFile", api.InternetReadFile) &&
-                  Resolve(m, "InternetCloseHandle", api.InternetCloseHandle);
+  const bool ok = Resolve(m, "InternetOpenW", g_api.InternetOpenW) &&
+                  Resolve(m, "InternetOpenUrlW", g_api.InternetOpenUrlW) &&
+                  Resolve(m, "HttpQueryInfoW", g_api.HttpQueryInfoW) &&
+                  Resolve(m, "InternetReadFile", g_api.InternetReadFile) &&
+                  Resolve(m, "InternetCloseHandle", g_api.InternetCloseHandle);
   if (!ok)
-    return nullptr;
+    return TRUE;
   // The functions are used until the process ends: the module stays loaded.
   module.release();
-  return &api;
+  g_loaded = &g_api;
+  return TRUE;
 }
 
 }  // namespace
 
 const WinInetApi* LoadWinInet() {
-  // A function-local static is initialised once, even with two threads.
-  static const WinInetApi* const api = Load();
-  return api;
+  // Loaded once, also when two threads ask at the same time. The system's
+  // one-time initialisation, not a function-local static: the C++ runtime's
+  // thread-safe statics would bring a whole threads library into the exe.
+  InitOnceExecuteOnce(&g_loadOnce, Load, nullptr, nullptr);
+  return g_loaded;
 }

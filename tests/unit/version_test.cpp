@@ -73,6 +73,10 @@ TEST(FormatVersion, Table) {
       {1000, L"1000"},
       {12345, L"12345"},
       {2147483647, L"2147483647"},
+      // Never shown (a usable version is positive), but as "%04d" has it.
+      {0, L"0000"},
+      {-5, L"-005"},
+      {-2147483647 - 1, L"-2147483648"},
   };
   for (const auto& [version, text] : cases)
     EXPECT_EQ(text, FormatVersion(version));
