@@ -77,8 +77,10 @@ bool RunStages(const std::wstring& installDir,
     return false;
   }
   std::int64_t lastMiB = -1;
+  int lastPosition = -1;
   if (!HttpDownload(PackageUrl(version), nullptr, packagePath,
-                    PackageProgress{version, lastMiB}, errorText)) {
+                    PackageProgress{version, lastMiB, lastPosition},
+                    errorText)) {
     return false;
   }
 

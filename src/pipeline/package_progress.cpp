@@ -13,8 +13,17 @@ constexpr std::int64_t kMiB = 1024 * 1024;
 
 bool PackageProgress::operator()(std::int64_t received,
                                  std::int64_t total) const {
-  if (total > 0)
-    PostProgress(g_state.mainWindow, static_cast<int>(received * 900 / total));
+  if (total > 0) {
+    // A 64 KiB block moves the bar by less than one of its 900 steps in any
+    // package over 64 MiB: posting the same position again would only make
+    // the window repaint for nothing, thousands of times while the download
+    // competes with it for the processor.
+    const int position = static_cast<int>(received * 900 / total);
+    if (position != lastPosition) {
+      lastPosition = position;
+      PostProgress(g_state.mainWindow, position);
+    }
+  }
 
   const std::int64_t mib = received / kMiB;
   if (mib != lastMiB) {

@@ -6,13 +6,16 @@
 #include <cstdint>
 
 struct PackageProgress {
-  // Both outlive the download. lastMiB is the whole-MiB count the last status
-  // line showed; the worker sets it to -1 before the download starts.
+  // All outlive the download. lastMiB is the whole-MiB count the last status
+  // line showed, lastPosition the last bar position posted; the worker sets
+  // both to -1 before the download starts.
   const int& version;
   std::int64_t& lastMiB;
+  int& lastPosition;
 
-  // Posts a bar position when total > 0 (received * 900 / total), and a
-  // status line whenever the whole number of MiB received changes. Returns
-  // false exactly when g_state.cancelRequested is set.
+  // Posts a bar position when total > 0 (received * 900 / total) and it
+  // differs from the last one posted, and a status line whenever the whole
+  // number of MiB received changes. Returns false exactly when
+  // g_state.cancelRequested is set.
   bool operator()(std::int64_t received, std::int64_t total) const;
 };

@@ -3,7 +3,9 @@
 //   bench_tool progress URL FILE   downloads with the installer's progress
 //                                  callback; prints the messages it posted
 //   bench_tool foldersize FOLDER   times FolderSize
-//   bench_tool unpack ZIP FOLDER   times UnpackPackage
+//   bench_tool unpack ZIP FOLDER   times UnpackPackage (tar.exe started the
+//                                  way the program starts it)
+//   bench_tool download URL FILE   times HttpDownload alone (no window)
 #include <windows.h>
 
 #include <cstdio>
@@ -66,13 +68,14 @@ int Progress(const wchar_t* url, const wchar_t* file) {
   CloseHandle(ready);
   int version = 42;
   std::int64_t lastMiB = -1;
+  int lastPosition = -1;
   std::int64_t bytes = 0;
   std::wstring error;
   const bool ok = HttpDownload(
       url, nullptr, file,
       [&](std::int64_t received, std::int64_t total) {
         bytes = received;
-        return PackageProgress{version, lastMiB}(received, total);
+        return PackageProgress{version, lastMiB, lastPosition}(received, total);
       },
       error);
   // Everything posted is handled before the count is read.
@@ -95,6 +98,18 @@ int Size(const wchar_t* folder) {
   return 0;
 }
 
+// HttpDownload alone: no window, no progress messages.
+int Download(const wchar_t* url, const wchar_t* file) {
+  LARGE_INTEGER a, b;
+  QueryPerformanceCounter(&a);
+  std::wstring error;
+  const bool ok = HttpDownload(url, nullptr, file, {}, error);
+  QueryPerformanceCounter(&b);
+  printf("{\"ok\":%s,\"seconds\":%.3f}\n", ok ? "true" : "false",
+         Seconds(a, b));
+  return ok ? 0 : 1;
+}
+
 int Unpack(const wchar_t* zip, const wchar_t* dest) {
   LARGE_INTEGER a, b;
   QueryPerformanceCounter(&a);
@@ -115,9 +130,11 @@ int wmain(int argc, wchar_t** argv) {
     return Size(argv[2]);
   if (argc == 4 && std::wstring(argv[1]) == L"unpack")
     return Unpack(argv[2], argv[3]);
+  if (argc == 4 && std::wstring(argv[1]) == L"download")
+    return Download(argv[2], argv[3]);
   fputs(
       "usage: bench_tool progress URL FILE | foldersize FOLDER | unpack ZIP "
-      "FOLDER\n",
+      "FOLDER | download URL FILE\n",
       stderr);
   return 2;
 }
