@@ -38,6 +38,28 @@ std::int64_t DeclaredLength(const WinInetApi& api, HINTERNET request) {
 
 }  // namespace
 
+const wchar_t kCertificateHint[] =
+    L"The site's security certificate was not accepted: check that this "
+    L"computer's date and time are right. Security software that inspects "
+    L"connections, or a fault in the site's certificate, can also cause this.";
+
+bool IsCertificateError(unsigned long error) {
+  switch (error) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:  // expired or not yet valid
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:    // issued for another name
+    case ERROR_INTERNET_INVALID_CA:             // authority not trusted
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:        // revocation
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:  // no common protocol, ...
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool HttpDownload(const std::wstring& url,
                   std::string* memoryTarget,
                   const std::wstring& filePath,
@@ -59,8 +81,16 @@ bool HttpDownload(const std::wstring& url,
   UniqueInternet request(api->InternetOpenUrlW(root.get(), url.c_str(), nullptr,
                                                0, kOpenUrlFlags, 0));
   if (!request) {
+    const DWORD error = GetLastError();
     errorText =
         L"Could not reach " + url + L".\nCheck your internet connection.";
+    // A connection that works but a certificate that is refused: the
+    // player's clock, security software that intercepts connections, or the
+    // site itself; checking the internet connection would not help.
+    if (IsCertificateError(error)) {
+      errorText += L"\n";
+      errorText += kCertificateHint;
+    }
     return false;
   }
 

@@ -25,10 +25,19 @@ constexpr std::size_t kMaxMemoryDownload = 1024 * 1024;
 // - onProgress: may be empty; called once per non-empty chunk, after it was
 //   stored, never on a failure path.
 // Returns true when the whole body arrived and was stored. On false,
-// errorText holds one user-facing sentence; on true it is untouched.
+// errorText holds one user-facing sentence; on true it is untouched. When
+// the URL could not be opened because of the site's certificate or the
+// secure channel, the sentence is followed by a line with kCertificateHint.
 // Every handle is closed before it returns.
 bool HttpDownload(const std::wstring& url,
                   std::string* memoryTarget,
                   const std::wstring& filePath,
                   const DownloadProgress& onProgress,
                   std::wstring& errorText);
+
+// The line added to "Could not reach ..." when a certificate was refused.
+extern const wchar_t kCertificateHint[];
+
+// True for WinINet's errors about a refused certificate (date, name,
+// authority, revocation) and the secure channel.
+bool IsCertificateError(unsigned long error);

@@ -13,6 +13,8 @@ import zipfile
 from conftest import BUILD, PREFIX, REPO, windows_path
 
 SETUP_EXE = BUILD / "GormEkSetup.exe"
+# The same program built with https://localhost:47443/ as its download site.
+SETUP_EXE_HTTPS = REPO / "build" / "players-path" / "GormEkSetup.exe"
 DRIVER = BUILD / "tests" / "ui_driver.exe"
 GAME_EXE = BUILD / "sample" / "Gorm Ek.exe"
 WINE_RUN = REPO / "tools" / "wine-run"
@@ -155,8 +157,10 @@ class Site:
     def clear_faults(self):
         urllib.request.urlopen(f"{self.url}_control/clear").read()
 
-    def publish_game(self, version, extra=None, name="game"):
-        """Publishes the sample game (plus extra {relpath: bytes}) as version."""
+    def publish_game(self, version, extra=None, name="game", hand_on_site=True):
+        """Publishes the sample game (plus extra {relpath: bytes}) as version.
+        With hand_on_site the game passes this site on with "/site" when it
+        starts an update; without, the setup program's built-in site is used."""
         game = self.root / f"{name}-{version}"
         if game.exists():
             shutil.rmtree(game)
@@ -164,7 +168,8 @@ class Site:
         shutil.copy(GAME_EXE, game / "Gorm Ek.exe")
         (game / "game-version.txt").write_text(f"{version}\n")
         # The sample game hands this site on when it starts an update.
-        (game / "site.txt").write_text(self.url + "\n")
+        if hand_on_site:
+            (game / "site.txt").write_text(self.url + "\n")
         (game / "data").mkdir()
         (game / "data" / "level 1.dat").write_bytes(bytes(range(256)) * 40)
         for rel, data in (extra or {}).items():
@@ -188,6 +193,42 @@ class Site:
         if not log.exists():
             return []
         return [json.loads(l) for l in log.read_text().splitlines()]
+
+
+class HttpsSite(Site):
+    """The folder that tools/https-site serves with nginx over HTTPS at
+    https://localhost:47443/, the site built into SETUP_EXE_HTTPS. nginx
+    must be running (tools/check starts it for the end-to-end tests)."""
+
+    URL = "https://localhost:47443/"
+    FAULTS = "https://localhost:47449/"   # tools/site behind nginx
+    TLS_FAULTS = "https://localhost:47450/"  # tools/site itself over TLS
+    ROOT = REPO / "build" / "https"
+
+    def __init__(self, root: pathlib.Path):
+        self.root = root
+        self.dir = self.ROOT / "site"
+        self.fault_dir = self.ROOT / "fault-site"
+        for d in (self.dir, self.fault_dir):
+            if d.exists():
+                shutil.rmtree(d)
+            d.mkdir(parents=True)
+            d.chmod(0o755)  # nginx's workers read as nobody
+        self.url = self.URL
+
+    def start(self):
+        pass
+
+    def stop(self):
+        pass
+
+    def publish_both(self, version):
+        """Publishes the game without handing on a site, to the good site and
+        to the one behind the fault proxy."""
+        game = self.publish_game(version, hand_on_site=False)
+        for f in self.dir.iterdir():
+            shutil.copy(f, self.fault_dir / f.name)
+        return game
 
 
 def temp_dir():

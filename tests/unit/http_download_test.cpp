@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -97,6 +99,19 @@ std::wstring Answered(const std::wstring& status, const std::wstring& url) {
   return L"The server answered " + status + L" for\n" + url;
 }
 
+// Every case of a table on every site.
+template <typename Case, std::size_t N>
+std::vector<std::pair<std::wstring, Case>> Over(
+    std::initializer_list<std::wstring> sites,
+    const Case (&cases)[N]) {
+  std::vector<std::pair<std::wstring, Case>> all;
+  for (const std::wstring& site : sites) {
+    for (const Case& c : cases)
+      all.emplace_back(site, c);
+  }
+  return all;
+}
+
 TEST_F(HttpDownloadTest, FailuresDeleteTheFile) {
   const FailureCase cases[] = {
       {"404", L"_f/status-404/big.bin?t=1",
@@ -118,11 +133,20 @@ TEST_F(HttpDownloadTest, FailuresDeleteTheFile) {
          return std::wstring(L"The download was interrupted.");
        }},
   };
-  for (const FailureCase& c : cases) {
+  // The same over HTTPS: tools/site behind nginx, and tools/site speaking
+  // TLS itself (behind nginx a reset reaches the client as a clean early
+  // close, "incomplete"; only the server itself can reset the connection).
+  test::WriteFileBytes(test::HttpsFilePath(L"fault-site", L"big.bin"), big_);
+  for (const auto& [site, c] : Over({site_, std::wstring(test::kHttpsFaultSite),
+                                      std::wstring(test::kTlsFaultSite)},
+                                     cases)) {
     SCOPED_TRACE(c.name);
+    SCOPED_TRACE(test::Narrow(site));
+    if (site == test::kHttpsFaultSite && std::string(c.name) == "reset mid-body")
+      continue;
     // An earlier file at the target is truncated or left alone, then gone.
     test::WriteFileBytes(target_, "earlier contents");
-    const std::wstring url = site_ + c.path;
+    const std::wstring url = site + c.path;
     std::wstring error;
     EXPECT_FALSE(ToFile(url, error));
     EXPECT_EQ(c.expected(url), error);
@@ -146,6 +170,85 @@ TEST_F(HttpDownloadTest, UnreachableServer) {
     EXPECT_EQ(L"Could not reach " + url + L".\nCheck your internet connection.",
               error);
     EXPECT_FALSE(test::FileExists(target_));
+  }
+}
+
+// The players' path: HTTPS from nginx, certificates checked. A refused
+// certificate reads like an unreachable site plus one line on the likely
+// causes; the WinINet error behind each is the one Windows reports too.
+TEST_F(HttpDownloadTest, HttpsAndRefusedCertificates) {
+  // The recommended nginx configuration serves packages and version.txt.
+  test::WriteFileBytes(test::HttpsFilePath(L"site", L"GormEk-0099.zip"), big_);
+  std::wstring error = L"untouched";
+  ASSERT_TRUE(
+      ToFile(std::wstring(test::kHttpsSite) + L"GormEk-0099.zip", error));
+  EXPECT_EQ(big_, test::ReadFileBytes(target_));
+  EXPECT_EQ(L"untouched", error);
+  DeleteFileW(target_.c_str());
+
+  struct Case {
+    const char* name;
+    int port;
+    DWORD code;
+    DWORD wineCode;  // where Wine 8 reports another one
+  };
+  const Case cases[] = {
+      {"expired", 47444, ERROR_INTERNET_SEC_CERT_DATE_INVALID, 0},    // 12037
+      {"another name", 47445, ERROR_INTERNET_SEC_CERT_CN_INVALID, 0},  // 12038
+      {"self-signed", 47446, ERROR_INTERNET_INVALID_CA, 0},            // 12045
+      // Windows: the authority is unknown (12045). Wine 8 instead reports
+      // that revocation could not be checked (12057) for a chain ending in
+      // an authority that is not in its store.
+      {"untrusted authority", 47447, ERROR_INTERNET_INVALID_CA,
+       ERROR_INTERNET_SEC_CERT_REV_FAILED},
+      {"TLS 1.3 only", 47448, ERROR_INTERNET_SECURITY_CHANNEL_ERROR,
+       0},  // 12157
+  };
+  const WinInetApi* api = LoadWinInet();
+  ASSERT_NE(nullptr, api);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring url =
+        L"https://localhost:" + std::to_wstring(c.port) + L"/big.bin";
+    error.clear();
+    EXPECT_FALSE(ToFile(url, error));
+    EXPECT_EQ(L"Could not reach " + url +
+                  L".\nCheck your internet connection.\n" + kCertificateHint,
+              error);
+    EXPECT_FALSE(test::FileExists(target_));
+    HINTERNET root = api->InternetOpenW(L"t", INTERNET_OPEN_TYPE_PRECONFIG,
+                                        nullptr, nullptr, 0);
+    HINTERNET request = api->InternetOpenUrlW(
+        root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
+    const DWORD code = GetLastError();
+    EXPECT_EQ(nullptr, request);
+    EXPECT_TRUE(code == c.code || (c.wineCode && code == c.wineCode)) << code;
+    EXPECT_TRUE(IsCertificateError(code));
+    if (request)
+      api->InternetCloseHandle(request);
+    api->InternetCloseHandle(root);
+  }
+  EXPECT_FALSE(IsCertificateError(ERROR_INTERNET_CANNOT_CONNECT));
+}
+
+// A version file replaced while nginx serves it, as tools/publish does it
+// (a temporary file, then a rename), is never read stale: the cache flags
+// reach the server, and nginx opens the file anew for each request.
+TEST_F(HttpDownloadTest, VersionReplacedByRenameIsNeverReadStale) {
+  const std::wstring file = test::HttpsFilePath(L"site", L"version.txt");
+  const std::wstring partial = file + L".partial";
+  for (int version = 1; version <= 40; ++version) {
+    const std::string text = std::to_string(version) + "\n";
+    test::WriteFileBytes(partial, text);
+    ASSERT_TRUE(MoveFileExW(partial.c_str(), file.c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+    std::string body;
+    std::wstring error;
+    ASSERT_TRUE(HttpDownload(std::wstring(test::kHttpsSite) +
+                                 L"version.txt?t=" + std::to_wstring(version),
+                             &body, L"", {}, error))
+        << test::Narrow(error);
+    ASSERT_EQ(text, body);
   }
 }
 

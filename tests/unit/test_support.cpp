@@ -168,6 +168,16 @@ void WriteSiteFile(const std::wstring& name, const std::string& bytes) {
   WriteFileBytes(SiteFilePath(name), bytes);
 }
 
+std::wstring HttpsFilePath(const std::wstring& folder, const std::wstring& name) {
+  const std::string root = GORMEK_HTTPS_ROOT;
+  std::wstring dir(root.begin(), root.end());
+  for (wchar_t& c : dir) {
+    if (c == L'/')
+      c = L'\\';
+  }
+  return L"Z:" + dir + L"\\" + folder + L"\\" + name;
+}
+
 std::wstring RefusingUrl() {
   // Bind a port, then close it: nothing listens there afterwards.
   WSADATA data;

@@ -74,6 +74,14 @@ namespace test {
 std::wstring SiteUrl();
 std::wstring SiteFilePath(const std::wstring& name);
 void WriteSiteFile(const std::wstring& name, const std::string& bytes);
+// The HTTPS site of tools/https-site (nginx, certificates from a throwaway
+// authority that only the test prefix trusts): the good site and, on their
+// own ports, its certificate faults and tools/site behind it for faults.
+inline constexpr wchar_t kHttpsSite[] = L"https://localhost:47443/";
+inline constexpr wchar_t kHttpsFaultSite[] = L"https://localhost:47449/";
+inline constexpr wchar_t kTlsFaultSite[] = L"https://localhost:47450/";
+// A file in one of its folders ("site", "fault-site"), as a Windows path.
+std::wstring HttpsFilePath(const std::wstring& folder, const std::wstring& name);
 // A URL on 127.0.0.1 where nothing listens.
 std::wstring RefusingUrl();
 
