@@ -1,19 +1,11 @@
 # Cross-compiles for 64-bit Windows with Debian's clang and lld, against the
 # MinGW-w64 headers and import libraries and the C++ library of MinGW's
 # posix-thread GCC (clang does not find that one by itself).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-target.cmake)
 set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
 set(CMAKE_CXX_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 file(GLOB _gcc_dirs /usr/lib/gcc/${TOOLCHAIN_PREFIX}/*-posix)
 list(SORT _gcc_dirs)
@@ -25,5 +17,3 @@ set(CMAKE_CXX_FLAGS_INIT
 # come before the C++ library that needs it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT
     "-fuse-ld=lld -L${_gcc} -lpthread -Wno-unused-command-line-argument")
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run)

@@ -151,8 +151,7 @@ void InstallWorker(std::unique_ptr<WorkerJob> job) noexcept {
     std::wstring finalText;
     std::wstring errorText;
     ok = RunStages(job->installDir, job->startMenuShortcut,
-                   job->desktopShortcut, job->updateMode, finalText,
-                   errorText);
+                   job->desktopShortcut, job->updateMode, finalText, errorText);
     *job->report = std::move(ok ? finalText : errorText);  // no allocation
   } catch (const std::bad_alloc&) {
     ok = false;

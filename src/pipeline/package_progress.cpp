@@ -29,7 +29,8 @@ bool PackageProgress::operator()(std::int64_t received,
   if (mib != lastMiB) {
     lastMiB = mib;
     std::wstring text = L"Downloading version " + FormatVersion(version) +
-                        L"...  " + UnsignedToWide(static_cast<std::uint64_t>(mib));
+                        L"...  " +
+                        UnsignedToWide(static_cast<std::uint64_t>(mib));
     if (total > 0)
       text += L" / " + UnsignedToWide(static_cast<std::uint64_t>(total / kMiB));
     text += L" MB";

@@ -50,7 +50,7 @@ bool IsCertificateError(unsigned long error) {
     case ERROR_INTERNET_INVALID_CA:             // authority not trusted
     case ERROR_INTERNET_SEC_CERT_ERRORS:
     case ERROR_INTERNET_SEC_INVALID_CERT:
-    case ERROR_INTERNET_SEC_CERT_NO_REV:        // revocation
+    case ERROR_INTERNET_SEC_CERT_NO_REV:  // revocation
     case ERROR_INTERNET_SEC_CERT_REV_FAILED:
     case ERROR_INTERNET_SEC_CERT_REVOKED:
     case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:  // no common protocol, ...

@@ -25,8 +25,7 @@ DWORD WINAPI WorkerThread(void* parameter) {
 // A Win32 thread, started detached: its handle is closed at once and nobody
 // waits for it. The job passes to the thread only when it started.
 bool StartDetachedWorker(std::unique_ptr<WorkerJob>& job) {
-  HANDLE thread =
-      CreateThread(nullptr, 0, WorkerThread, job.get(), 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, WorkerThread, job.get(), 0, nullptr);
   if (!thread)
     return false;
   job.release();
@@ -43,8 +42,7 @@ bool IsChecked(HWND box) noexcept {
 void ShowInstallFailure(const wchar_t* text) noexcept {
   SetWindowTextW(g_state.statusLabel, L"");
   SendMessageW(g_state.progressBar, PBM_SETPOS, 0, 0);
-  MessageBoxW(g_state.mainWindow, text, kInstallTitle,
-              MB_OK | MB_ICONERROR);
+  MessageBoxW(g_state.mainWindow, text, kInstallTitle, MB_OK | MB_ICONERROR);
   SetInputsEnabled(true);
 }
 
@@ -207,8 +205,7 @@ void StartWorker() {
         return;
       }
       SetWindowTextW(g_state.folderEdit, g_state.installDir.c_str());
-      job = MakeWorkerJob(g_state.installDir,
-                          IsChecked(g_state.startMenuCheck),
+      job = MakeWorkerJob(g_state.installDir, IsChecked(g_state.startMenuCheck),
                           IsChecked(g_state.desktopCheck), false);
     } else {
       job = MakeWorkerJob(g_state.installDir, true, false, true);

@@ -160,8 +160,8 @@ bool RunStateCommand(const std::vector<std::wstring>& args, bool& handled) {
     const wchar_t* key = args[1] == L"settings" ? kSettingsKey : kUninstallKey;
     const LSTATUS status =
         RegDeleteKeyValueW(HKEY_CURRENT_USER, key, args[2].c_str());
-    Emit("{\"deleted\":" + std::string(status == ERROR_SUCCESS ? "true" : "false") +
-         "}");
+    Emit("{\"deleted\":" +
+         std::string(status == ERROR_SUCCESS ? "true" : "false") + "}");
     return true;
   }
   if (cmd == L"read-link" && args.size() > 1)

@@ -138,11 +138,12 @@ TEST_F(HttpDownloadTest, FailuresDeleteTheFile) {
   // close, "incomplete"; only the server itself can reset the connection).
   test::WriteFileBytes(test::HttpsFilePath(L"fault-site", L"big.bin"), big_);
   for (const auto& [site, c] : Over({site_, std::wstring(test::kHttpsFaultSite),
-                                      std::wstring(test::kTlsFaultSite)},
-                                     cases)) {
+                                     std::wstring(test::kTlsFaultSite)},
+                                    cases)) {
     SCOPED_TRACE(c.name);
     SCOPED_TRACE(test::Narrow(site));
-    if (site == test::kHttpsFaultSite && std::string(c.name) == "reset mid-body")
+    if (site == test::kHttpsFaultSite &&
+        std::string(c.name) == "reset mid-body")
       continue;
     // An earlier file at the target is truncated or left alone, then gone.
     test::WriteFileBytes(target_, "earlier contents");
@@ -193,7 +194,7 @@ TEST_F(HttpDownloadTest, HttpsAndRefusedCertificates) {
     DWORD wineCode;  // where Wine 8 reports another one
   };
   const Case cases[] = {
-      {"expired", 47444, ERROR_INTERNET_SEC_CERT_DATE_INVALID, 0},    // 12037
+      {"expired", 47444, ERROR_INTERNET_SEC_CERT_DATE_INVALID, 0},     // 12037
       {"another name", 47445, ERROR_INTERNET_SEC_CERT_CN_INVALID, 0},  // 12038
       {"self-signed", 47446, ERROR_INTERNET_INVALID_CA, 0},            // 12045
       // Windows: the authority is unknown (12045). Wine 8 instead reports
@@ -218,8 +219,8 @@ TEST_F(HttpDownloadTest, HttpsAndRefusedCertificates) {
     EXPECT_FALSE(test::FileExists(target_));
     HINTERNET root = api->InternetOpenW(L"t", INTERNET_OPEN_TYPE_PRECONFIG,
                                         nullptr, nullptr, 0);
-    HINTERNET request = api->InternetOpenUrlW(
-        root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
+    HINTERNET request = api->InternetOpenUrlW(root, url.c_str(), nullptr, 0,
+                                              INTERNET_FLAG_RELOAD, 0);
     const DWORD code = GetLastError();
     EXPECT_EQ(nullptr, request);
     EXPECT_TRUE(code == c.code || (c.wineCode && code == c.wineCode)) << code;
@@ -240,8 +241,8 @@ TEST_F(HttpDownloadTest, VersionReplacedByRenameIsNeverReadStale) {
   for (int version = 1; version <= 40; ++version) {
     const std::string text = std::to_string(version) + "\n";
     test::WriteFileBytes(partial, text);
-    ASSERT_TRUE(MoveFileExW(partial.c_str(), file.c_str(),
-                            MOVEFILE_REPLACE_EXISTING));
+    ASSERT_TRUE(
+        MoveFileExW(partial.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
     std::string body;
     std::wstring error;
     ASSERT_TRUE(HttpDownload(std::wstring(test::kHttpsSite) +

@@ -98,8 +98,8 @@ bool InThrowawayPrefix() {
   DWORD value = 0;
   DWORD size = sizeof(value);
   return RegGetValueW(HKEY_CURRENT_USER, kThrowawayMarkerKey, L"Throwaway",
-                      RRF_RT_REG_DWORD, nullptr, &value, &size) ==
-             ERROR_SUCCESS &&
+                      RRF_RT_REG_DWORD, nullptr, &value,
+                      &size) == ERROR_SUCCESS &&
          value == 1;
 }
 
@@ -168,7 +168,8 @@ void WriteSiteFile(const std::wstring& name, const std::string& bytes) {
   WriteFileBytes(SiteFilePath(name), bytes);
 }
 
-std::wstring HttpsFilePath(const std::wstring& folder, const std::wstring& name) {
+std::wstring HttpsFilePath(const std::wstring& folder,
+                           const std::wstring& name) {
   const std::string root = GORMEK_HTTPS_ROOT;
   std::wstring dir(root.begin(), root.end());
   for (wchar_t& c : dir) {

@@ -81,7 +81,8 @@ inline constexpr wchar_t kHttpsSite[] = L"https://localhost:47443/";
 inline constexpr wchar_t kHttpsFaultSite[] = L"https://localhost:47449/";
 inline constexpr wchar_t kTlsFaultSite[] = L"https://localhost:47450/";
 // A file in one of its folders ("site", "fault-site"), as a Windows path.
-std::wstring HttpsFilePath(const std::wstring& folder, const std::wstring& name);
+std::wstring HttpsFilePath(const std::wstring& folder,
+                           const std::wstring& name);
 // A URL on 127.0.0.1 where nothing listens.
 std::wstring RefusingUrl();
 

@@ -54,8 +54,8 @@ TEST_F(UninstallTest, FolderChoice) {
        handed},
       {"first run ignores a handed folder", nullptr, false, handed,
        ProgramDirectory()},
-      {"first run ignores it, registered", L"D:\\Games\\Gorm Ek", false,
-       handed, L"D:\\Games\\Gorm Ek"},
+      {"first run ignores it, registered", L"D:\\Games\\Gorm Ek", false, handed,
+       L"D:\\Games\\Gorm Ek"},
       {"relocated without a handed folder", L"D:\\Games\\Gorm Ek", true, L"",
        L"D:\\Games\\Gorm Ek"},
   };
@@ -136,8 +136,8 @@ UniqueHandleKernel StartSleeper(DWORD ms, DWORD* pid) {
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0,
-                      nullptr, nullptr, &si, &pi)) {
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &si, &pi)) {
     return UniqueHandleKernel();
   }
   CloseHandle(pi.hThread);

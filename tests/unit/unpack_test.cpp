@@ -183,8 +183,8 @@ TEST_F(RecordingTarTest, CommandLineConsoleAndExitCode) {
     const bool zero = code[0] == L'0';
     EXPECT_EQ(zero, ok);
     EXPECT_EQ(zero ? L"untouched" : kUnpackFailed, error);
-    EXPECT_EQ(test::Narrow(L"\"" + tools_.path() + L"\\tar.exe\" -xf \"" +
-                           zip + L"\" -C \"" + dest + L"\"\nconsole-processes=1\n"),
+    EXPECT_EQ(test::Narrow(L"\"" + tools_.path() + L"\\tar.exe\" -xf \"" + zip +
+                           L"\" -C \"" + dest + L"\"\nconsole-processes=1\n"),
               test::ReadFileBytes(log_));
   }
 }
