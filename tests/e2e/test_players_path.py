@@ -78,6 +78,7 @@ def test_install_update_uninstall_through_the_built_in_site(https_site, clean_ma
 def test_update_failure_names_the_built_in_host(https_site, clean_machine):
     # No version file on the site: 404.
     proc = SetupProcess("/update", clean_machine + "\\Gorm Ek", exe=SETUP_EXE_HTTPS)
+    one("wait-window", 30000)
     box = watch(60000)[-1]["box"]
     assert re.fullmatch(re.escape(f"The update failed:\nThe server answered 404 for\n"
                                   f"{HttpsSite.URL}version.txt?t=") + r"\d+" +
