@@ -154,14 +154,14 @@ double SecondsSince(ULONGLONG start) {
 // given it) until the wait is over: OpenProcess on it still succeeds.
 TEST(WaitForProcesses, LaterIdsAreHeldWhileEarlierOnesAreWaitedFor) {
   DWORD firstPid = 0, secondPid = 0;
-  UniqueHandleKernel first = StartSleeper(2500, &firstPid);
+  UniqueHandleKernel first = StartSleeper(4000, &firstPid);
   UniqueHandleKernel second = StartSleeper(200, &secondPid);
   ASSERT_TRUE(first && second);
   second.reset();  // from here on only the wait may hold the second process
   bool secondHeld = false;
   const ULONGLONG start = GetTickCount64();
   std::thread watcher([&] {
-    Sleep(1200);  // the second process has ended; the first still runs
+    Sleep(2500);  // the second process has ended; the first still runs
     UniqueHandleKernel again(
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, secondPid));
     DWORD code = 0;
@@ -172,8 +172,8 @@ TEST(WaitForProcesses, LaterIdsAreHeldWhileEarlierOnesAreWaitedFor) {
   watcher.join();
   EXPECT_TRUE(secondHeld);
   // The second had already ended: no wait for it after the first.
-  EXPECT_GE(seconds, 2.0);
-  EXPECT_LT(seconds, 10.0);
+  EXPECT_GE(seconds, 3.5);
+  EXPECT_LT(seconds, 12.0);
 }
 
 // A process that outlives the cap holds the run for 30 seconds, then the
