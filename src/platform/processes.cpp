@@ -8,21 +8,15 @@ namespace {
 constexpr DWORD kWaitPerProcessMs = 30000;
 }
 
-std::vector<UniqueHandleKernel> OpenProcessesToWaitFor(
-    const std::vector<std::uint32_t>& processIds) {
+void WaitForProcesses(const std::vector<std::uint32_t>& processIds) {
+  // Every id is opened before the first wait: an open handle keeps its
+  // process's id from being given to a new, unrelated process while an
+  // earlier one is waited for. An id that cannot be opened leaves an empty
+  // handle in its place.
   std::vector<UniqueHandleKernel> handles;
   handles.reserve(processIds.size());
   for (const std::uint32_t pid : processIds)
     handles.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, pid));
-  return handles;
-}
-
-void WaitForProcesses(const std::vector<std::uint32_t>& processIds) {
-  // Every id is opened before the first wait: an open handle keeps its
-  // process's id from being given to a new, unrelated process while an
-  // earlier one is waited for.
-  const std::vector<UniqueHandleKernel> handles =
-      OpenProcessesToWaitFor(processIds);
   for (const UniqueHandleKernel& process : handles) {
     if (process)
       WaitForSingleObject(process.get(), kWaitPerProcessMs);

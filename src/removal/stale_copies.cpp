@@ -35,41 +35,43 @@ bool IsPackageName(std::wstring_view name) {
   return true;
 }
 
+// Calls visit(path, entry) for every match of pattern in the temporary
+// folder. The path is built on the folder searched, not on a fresh lookup
+// that could come back empty and make it relative to the current folder.
+template <typename Visit>
+void ForEachInTempFolder(const wchar_t* pattern, Visit visit) {
+  const std::wstring temp = TempFolder();
+  if (temp.empty())
+    return;
+  WIN32_FIND_DATAW entry;
+  UniqueFind find(FindFirstFileW((temp + pattern).c_str(), &entry));
+  if (!find)
+    return;
+  do {
+    visit(temp + entry.cFileName, entry);
+  } while (FindNextFileW(find.get(), &entry));
+}
+
 }  // namespace
 
 void RemoveStaleTempCopies() {
   const std::wstring own = OwnExecutablePath();
-  const std::wstring temp = TempFolder();
-  if (temp.empty())
-    return;
-  WIN32_FIND_DATAW entry;
-  UniqueFind find(
-      FindFirstFileW((temp + L"GormEkSetup-*.exe").c_str(), &entry));
-  if (!find)
-    return;
-  do {
-    // The folder searched, not a fresh lookup that could come back empty
-    // and turn the candidate into a path relative to the current folder.
-    const std::wstring candidate = temp + entry.cFileName;
-    if (!EqualsAsciiNoCase(candidate, own))
-      DeleteFileW(candidate.c_str());
-  } while (FindNextFileW(find.get(), &entry));
+  ForEachInTempFolder(L"GormEkSetup-*.exe",
+                      [&](const std::wstring& path, const WIN32_FIND_DATAW&) {
+                        if (!EqualsAsciiNoCase(path, own))
+                          DeleteFileW(path.c_str());
+                      });
 }
 
 void RemoveLeftoverPackages() {
-  const std::wstring temp = TempFolder();
-  if (temp.empty())
-    return;
   FILETIME now = {};
   GetSystemTimeAsFileTime(&now);
-  WIN32_FIND_DATAW entry;
-  UniqueFind find(FindFirstFileW((temp + L"GormEk-*.zip").c_str(), &entry));
-  if (!find)
-    return;
-  do {
+  const ULONGLONG current = AsTicks(now);
+  ForEachInTempFolder(L"GormEk-*.zip", [&](const std::wstring& path,
+                                           const WIN32_FIND_DATAW& entry) {
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
         !IsPackageName(entry.cFileName)) {
-      continue;
+      return;
     }
     // A package that another running setup is writing is open without
     // sharing, so the deletion fails and it stays. Between its download and
@@ -77,11 +79,10 @@ void RemoveLeftoverPackages() {
     // therefore left alone too (a leftover of a run that was killed just
     // now goes at a later start, or is overwritten by the next download).
     const ULONGLONG written = AsTicks(entry.ftLastWriteTime);
-    const ULONGLONG current = AsTicks(now);
     if (current < written ||
         current - written < kLeftoverAgeSeconds * kFileTimeTicksPerSecond) {
-      continue;
+      return;
     }
-    DeleteFileW((temp + entry.cFileName).c_str());
-  } while (FindNextFileW(find.get(), &entry));
+    DeleteFileW(path.c_str());
+  });
 }

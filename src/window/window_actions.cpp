@@ -94,6 +94,11 @@ void OnSetupDone(bool success, const wchar_t* text) noexcept {
   ShowWindow(g_state.cancelButton, SW_HIDE);
 }
 
+// A control a player could use now: there, enabled and shown.
+bool CanTakeInput(HWND control) {
+  return control && IsWindowEnabled(control) && IsWindowVisible(control);
+}
+
 void PressMainButton() {
   if (g_state.finished)
     DestroyWindow(g_state.mainWindow);
@@ -114,10 +119,8 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case IDOK:
           // Enter, from the dialog manager: the main button, when it could
           // be pressed (the update layout has none).
-          if (g_state.installButton && IsWindowEnabled(g_state.installButton) &&
-              IsWindowVisible(g_state.installButton)) {
+          if (CanTakeInput(g_state.installButton))
             PressMainButton();
-          }
           return 0;
         case IDC_CANCEL:
         case IDCANCEL:  // Esc
@@ -135,8 +138,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         HWND focus = GetFocus();
         if (focus && IsChild(window, focus))
           g_state.lastFocus = focus;
-      } else if (g_state.lastFocus && IsWindowEnabled(g_state.lastFocus) &&
-                 IsWindowVisible(g_state.lastFocus)) {
+      } else if (CanTakeInput(g_state.lastFocus)) {
         SetFocus(g_state.lastFocus);
         return 0;
       }

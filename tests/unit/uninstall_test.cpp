@@ -3,17 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <shellapi.h>
-
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/paths.h"
 #include "platform/processes.h"
+#include "platform/unique_handle.h"
 #include "removal/relocation.h"
 #include "removal/uninstall.h"
-#include "startup/command_line.h"
 #include "startup/setup_state.h"
 #include "test_support.h"
 
@@ -65,30 +62,6 @@ TEST_F(UninstallTest, FolderChoice) {
     if (c.registered)
       test::SetUserString(g_product.settingsKey, L"InstallDir", c.registered);
     EXPECT_EQ(c.expected, UninstallFolder(c.relocated, c.handed));
-  }
-}
-
-// What the first run asks about reaches its copy unchanged, through the
-// relaunch line and the command-line grammar.
-TEST_F(UninstallTest, HandedFolderSurvivesTheRelaunchLine) {
-  const std::wstring folders[] = {L"C:\\users\\Jo Doe\\Games\\Gorm Ek",
-                                  L"D:\\Gorm Ek", L"C:\\x \"y\\Gorm Ek"};
-  for (const std::wstring& folder : folders) {
-    SCOPED_TRACE(test::Narrow(folder));
-    const std::wstring line = RelaunchCommandLine(
-        L"C:\\T\\GormEkSetup-1.exe", UninstallRelaunchArguments(folder), 77);
-    int count = 0;
-    LPWSTR* argv = CommandLineToArgvW(line.c_str(), &count);
-    ASSERT_NE(nullptr, argv);
-    const std::vector<std::wstring> args(argv, argv + count);
-    LocalFree(argv);
-    ResetSetupState();
-    const CommandLineFlags flags = ParseCommandLine(args);
-    EXPECT_TRUE(flags.uninstall);
-    EXPECT_TRUE(flags.confirmed);
-    EXPECT_TRUE(flags.relocated);
-    EXPECT_EQ(folder, flags.handedFolder);
-    EXPECT_EQ(folder, UninstallFolder(flags.relocated, flags.handedFolder));
   }
 }
 
