@@ -202,7 +202,6 @@ class HttpsSite(Site):
 
     URL = "https://localhost:47443/"
     FAULTS = "https://localhost:47449/"   # tools/site behind nginx
-    TLS_FAULTS = "https://localhost:47450/"  # tools/site itself over TLS
     ROOT = REPO / "build" / "https"
 
     def __init__(self, root: pathlib.Path):
