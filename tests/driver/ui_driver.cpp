@@ -6,7 +6,8 @@
 // Each command prints one JSON line (watch prints one per change). Exit code
 // 0 when every command succeeded, 1 at the first that failed (it prints
 // {"error": ...}), 2 for a usage error. Windows are found by class: the
-// setup window's "GormEkSetup" unless `target CLASS` names another.
+// setup window's "GormEkSetup" unless `target CLASS` names another;
+// `target-window HWND` pins one window (and its message boxes) for good.
 #include <windows.h>
 
 #include <shlobj.h>
@@ -27,6 +28,9 @@ std::wstring g_targetClass = L"GormEkSetup";
 // With several windows of the class: which one, in the order EnumWindows
 // gives (-1: whichever FindWindowW finds).
 int g_targetIndex = -1;
+// A window pinned by its handle: Z-order indexes change whenever a window is
+// activated, a handle does not. Once it is destroyed, there is no target.
+HWND g_targetWindow = nullptr;
 
 // Another process's control text: WM_GETTEXT through SendMessageTimeout
 // (GetWindowTextW returns nothing for another process's EDIT).
@@ -50,6 +54,8 @@ LRESULT Send(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 HWND Target() {
+  if (g_targetWindow)
+    return IsWindow(g_targetWindow) ? g_targetWindow : nullptr;
   if (g_targetIndex < 0)
     return FindWindowW(g_targetClass.c_str(), nullptr);
   struct Search {
@@ -89,12 +95,14 @@ std::wstring ClassOf(HWND w) {
   return name;
 }
 
-// A visible message box (class #32770) of any process.
+// A visible message box (class #32770) of any process, or only one that the
+// pinned window owns.
 HWND FindBox() {
   HWND found = nullptr;
   EnumWindows(
       [](HWND w, LPARAM lp) -> BOOL {
-        if (IsWindowVisible(w) && ClassOf(w) == L"#32770") {
+        if (IsWindowVisible(w) && ClassOf(w) == L"#32770" &&
+            (!g_targetWindow || GetWindow(w, GW_OWNER) == g_targetWindow)) {
           *reinterpret_cast<HWND*>(lp) = w;
           return FALSE;
         }
@@ -158,7 +166,8 @@ bool CmdWindow(HWND w) {
        ",\"style\":" + std::to_string(GetWindowLongW(w, GWL_STYLE)) +
        ",\"exstyle\":" + std::to_string(GetWindowLongW(w, GWL_EXSTYLE)) +
        ",\"visible\":" + (IsWindowVisible(w) ? "true" : "false") +
-       ",\"pid\":" + std::to_string(pid) + ",\"image\":" + Json(image) + "}");
+       ",\"pid\":" + std::to_string(pid) + ",\"image\":" + Json(image) +
+       ",\"hwnd\":" + std::to_string(reinterpret_cast<INT_PTR>(w)) + "}");
   return true;
 }
 
@@ -382,6 +391,12 @@ bool RunCommand(const std::vector<std::wstring>& args) {
   if (cmd == L"target") {
     g_targetClass = arg(1);
     g_targetIndex = args.size() > 2 ? static_cast<int>(number(2, -1)) : -1;
+    g_targetWindow = nullptr;
+    return true;
+  }
+  if (cmd == L"target-window") {
+    g_targetWindow = reinterpret_cast<HWND>(
+        static_cast<INT_PTR>(_wcstoi64(arg(1).c_str(), nullptr, 10)));
     return true;
   }
   if (cmd == L"pid") {

@@ -279,21 +279,21 @@ def test_two_setup_programs_at_once(site, clean_machine):
     first = open_window(site)
     second = SetupProcess("/site", site.url)
     assert wait_until(lambda: sum(_exists(i) for i in (0, 1)) == 2, timeout=30)
-    for i in (0, 1):
-        driver(["target", "GormEkSetup", i], ["set-text", 2, clean_machine],
-               ["set-check", 6, 0])
-    driver(["target", "GormEkSetup", 0], ["click", IDC_INSTALL],
-           ["target", "GormEkSetup", 1], ["click", IDC_INSTALL])
+    # Each window is pinned by its handle: which one is first in Z-order
+    # changes whenever one of them or its box is activated.
+    windows = [driver(["target", "GormEkSetup", i], ["window"])[-1]["hwnd"] for i in (0, 1)]
+    for w in windows:
+        driver(["target-window", w], ["set-text", 2, clean_machine], ["set-check", 6, 0])
+    driver(["target-window", windows[0]], ["click", IDC_INSTALL],
+           ["target-window", windows[1]], ["click", IDC_INSTALL])
     outcomes = []
-    for _ in range(2):
-        events = watch(120000)
+    for w in windows:
+        events = driver(["target-window", w], ["watch", 120000], timeout=150)
         outcomes.append(events[-1])
         if events[-1].get("box"):
-            one("answer-box", IDOK)
-            one("close")
+            driver(["target-window", w], ["answer-box", IDOK], ["close"], ["wait-gone", 10000])
         else:
-            one("click", IDC_INSTALL)
-        assert wait_until(lambda: sum(_exists(i) for i in (0, 1)) == 2 - len(outcomes))
+            driver(["target-window", w], ["click", IDC_INSTALL], ["wait-gone", 10000])
     assert first.wait(60) == 0 and second.wait(60) == 0
     # The later run finds the folder's write test, the package or a file of
     # the game taken by the earlier one: each is one of the usual sentences.
