@@ -14,6 +14,10 @@ gormek_wine_env() {
   export WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree=d;mshtml=d'
   export HOME=$GORMEK_PREFIX/home
   export WINEARCH=win64
+  # Wine turns Windows file names into Unix ones with the locale's character
+  # set: without a UTF-8 locale (a bare CI shell) no name outside ASCII can
+  # be created, and the tests use such names on purpose.
+  export LC_ALL=C.UTF-8
 }
 
 # The Windows user folder of the prefix (Wine names it after the Unix user).
