@@ -215,16 +215,10 @@ class HttpsSite(Site):
             d.chmod(0o755)  # nginx's workers read as nobody
         self.url = self.URL
 
-    def start(self):
-        pass
-
-    def stop(self):
-        pass
-
-    def publish_both(self, version):
+    def publish_both(self, version, extra=None):
         """Publishes the game without handing on a site, to the good site and
         to the one behind the fault proxy."""
-        game = self.publish_game(version, hand_on_site=False)
+        game = self.publish_game(version, extra=extra, hand_on_site=False)
         for f in self.dir.iterdir():
             shutil.copy(f, self.fault_dir / f.name)
         return game
