@@ -9,8 +9,10 @@
 
 #include "integration/registration.h"
 #include "integration/shortcuts.h"
+#include "pipeline/for_testing.h"
 #include "pipeline/package_progress.h"
 #include "pipeline/version.h"
+#include "platform/failure_texts.h"
 #include "platform/paths.h"
 #include "platform/processes.h"
 #include "platform/unique_handle.h"
@@ -122,11 +124,6 @@ bool RunStages(const std::wstring& installDir,
 }
 
 }  // namespace
-
-const wchar_t kOutOfMemoryText[] =
-    L"The computer ran out of memory. Close other programs and try again.";
-const wchar_t kUnexpectedFailureText[] =
-    L"Something unexpected went wrong. Try again.";
 
 std::unique_ptr<WorkerJob> MakeWorkerJob(std::wstring installDir,
                                          bool startMenuShortcut,

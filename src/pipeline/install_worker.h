@@ -32,10 +32,3 @@ std::unique_ptr<WorkerJob> MakeWorkerJob(std::wstring installDir,
 // its very last act, exactly one WM_SETUP_DONE carrying job->report. Never
 // throws: an exception ends the run like any failure, with one sentence.
 void InstallWorker(std::unique_ptr<WorkerJob> job) noexcept;
-
-// The worker's failure text when the temporary folder cannot be determined.
-extern const wchar_t kNoTempFolderText[];
-// The failure text of a run that ran out of memory (also when preparing it).
-extern const wchar_t kOutOfMemoryText[];
-// The failure text of any other exception.
-extern const wchar_t kUnexpectedFailureText[];

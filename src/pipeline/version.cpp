@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "pipeline/for_testing.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "startup/setup_state.h"

@@ -18,9 +18,6 @@ int ParseVersion(std::string_view body);
 // "%04d": at least four digits, zero-padded.
 std::wstring FormatVersion(int version);
 
-// "GormEk-" + FormatVersion(version) + ".zip".
-std::wstring PackageFileName(int version);
-
 // siteUrl + PackageFileName(version).
 std::wstring PackageUrl(int version);
 

@@ -4,6 +4,8 @@
 
 #include <shlobj.h>
 
+#include "platform/for_testing.h"
+
 std::wstring TempFolder() {
   wchar_t buffer[MAX_PATH] = {};
   const DWORD n = GetTempPathW(MAX_PATH, buffer);

@@ -9,10 +9,6 @@
 // backslash), or "" when it cannot be determined.
 std::wstring TempFolder();
 
-// GetModuleFileNameW(module) into a buffer of `capacity` characters; "" when
-// the call fails or the path does not fit (never a cut, shorter path).
-std::wstring ModulePath(HMODULE module, DWORD capacity);
-
 // The running program's full path: ModulePath(NULL, 260).
 std::wstring OwnExecutablePath();
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/paths.h"
+#include "removal/for_testing.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "startup/setup_state.h"

@@ -23,14 +23,3 @@ bool IsRunningFromFolder(const std::wstring& folder);
 // handles are closed at once); false when the temporary folder is unknown,
 // the copy or the start failed.
 bool RelaunchFromTempCopy(const std::vector<std::wstring>& arguments);
-
-// The relaunch command line for a copy at copyPath (exposed for tests).
-std::wstring RelaunchCommandLine(const std::wstring& copyPath,
-                                 const std::vector<std::wstring>& arguments,
-                                 unsigned long processId);
-
-// One argument in double quotes, escaped the way CommandLineToArgvW reads it
-// back: backslashes before a quote (and before the closing quote) doubled,
-// quotes escaped. A value without quotes or trailing backslashes is only
-// enclosed in quotes.
-std::wstring QuoteArgument(const std::wstring& value);

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "platform/processes.h"
 #include "platform/text.h"
+#include "removal/for_testing.h"
 #include "removal/relocation.h"
 #include "startup/install_dir.h"
 #include "startup/setup_state.h"
@@ -41,9 +42,14 @@ bool DeleteFolder(const std::wstring& folder) {
 std::wstring UninstallFolder(bool relocated, const std::wstring& handedFolder) {
   // The copy removes exactly the folder its parent asked about: read anew,
   // the registry may hold nothing (a cleaner, an older install), and the
-  // copy's own folder is the temporary folder.
-  if (relocated && !handedFolder.empty())
+  // copy's own folder is the temporary folder. The parent ran from that
+  // folder, so it holds the setup program; a hand-written "/folder" naming
+  // any other folder (a backup of the game) is ignored, so the command line
+  // can remove no more than "/uninstall /confirmed" already could.
+  if (relocated && !handedFolder.empty() &&
+      IsFile(handedFolder + L"\\" + g_product.setupExe)) {
     return handedFolder;
+  }
   std::wstring folder = ReadRegisteredInstallDir();
   if (folder.empty())
     folder = ProgramDirectory();

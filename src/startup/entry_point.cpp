@@ -4,7 +4,8 @@
 
 #include <new>
 
-#include "pipeline/install_worker.h"
+#include "startup/for_testing.h"
+#include "platform/failure_texts.h"
 #include "platform/scope_guard.h"
 #include "platform/text.h"
 #include "removal/relocation.h"

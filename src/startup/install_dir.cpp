@@ -1,5 +1,6 @@
 #include "startup/install_dir.h"
 
+#include "startup/for_testing.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "startup/setup_state.h"

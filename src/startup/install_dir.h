@@ -15,11 +15,6 @@ std::wstring NormalizeInstallDir(std::wstring text);
 // a string of fewer than 1024 characters.
 std::wstring ReadRegisteredInstallDir();
 
-// The per-user programs folder: FOLDERID_UserProgramFiles, else (that lookup
-// fails under Wine) FOLDERID_LocalAppData + "\Programs", which is its own
-// default on Windows; "" when both fail.
-std::wstring UserProgramsFolder();
-
 // Sets g_state.installDir to the registered folder, else to the per-user
 // programs folder + "\Gorm Ek". Not normalised.
 void SetDefaultInstallDir();

@@ -1,5 +1,6 @@
 #include "startup/setup_state.h"
 
+#include "startup/for_testing.h"
 #include "site_config.h"
 
 const ProductInfo g_product = {
@@ -26,7 +27,7 @@ void ResetSetupState() {
   g_state.installButton = g_state.cancelButton = nullptr;
   g_state.normalFont = g_state.titleFont = nullptr;
   g_state.dpi = 96;
-  g_state.lastFocus = nullptr;
+  g_state.lastFocus = g_state.focusBeforeRun = nullptr;
   g_state.cancelRequested.store(false);
   g_state.workerRunning = g_state.finished = g_state.cancelPending = false;
 }

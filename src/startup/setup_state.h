@@ -51,6 +51,9 @@ struct SetupState {
   // The control that had the keyboard focus when the window was last
   // deactivated; it gets the focus back when the window is activated.
   HWND lastFocus = nullptr;
+  // The control that had the focus when the last run started; it gets it
+  // back after that run's error box.
+  HWND focusBeforeRun = nullptr;
 
   std::atomic<bool> cancelRequested{false};
   bool workerRunning = false;
@@ -59,7 +62,3 @@ struct SetupState {
 };
 
 extern SetupState g_state;
-
-// Puts every field of g_state back to its initial value. For tests, which
-// run many scenarios in one process.
-void ResetSetupState();

@@ -8,6 +8,7 @@
 #include "platform/scope_guard.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
+#include "transfer/for_testing.h"
 #include "transfer/wininet_api.h"
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "platform/paths.h"
 #include "platform/unique_handle.h"
+#include "transfer/for_testing.h"
 
 namespace {
 

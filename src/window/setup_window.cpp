@@ -4,12 +4,46 @@
 
 #include "startup/install_dir.h"
 #include "startup/setup_state.h"
+#include "window/for_testing.h"
 #include "window/window_actions.h"
 
 namespace {
 
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 const wchar_t kClassName[] = L"GormEkSetup";
+
+// A length in 96-DPI units in pixels at g_state.dpi.
+int Scale(int value) {
+  return MulDiv(value, g_state.dpi, 96);
+}
+
+// One child control of the main window: the style gets WS_CHILD and
+// WS_VISIBLE, the lengths are scaled, the id goes in the menu argument, and
+// WM_SETFONT gives it `font` (normalFont when null).
+HWND CreateControl(const wchar_t* className,
+                   const wchar_t* text,
+                   DWORD style,
+                   int x,
+                   int y,
+                   int width,
+                   int height,
+                   int id,
+                   HFONT font) {
+  HWND control = CreateWindowExW(
+      0, className, text, style | WS_CHILD | WS_VISIBLE, Scale(x), Scale(y),
+      Scale(width), Scale(height), g_state.mainWindow,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+      GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(control, WM_SETFONT,
+               reinterpret_cast<WPARAM>(font ? font : g_state.normalFont),
+               TRUE);
+  return control;
+}
+
+// True when the settings key's "InstallDir" reads as a non-empty string.
+bool IsAlreadyInstalled() {
+  return !ReadRegisteredInstallDir().empty();
+}
 
 // comctl32 is loaded from System32 at run time, like wininet, so the program
 // imports only DLLs that Windows protects. Without it the progress bar class
@@ -95,34 +129,6 @@ void InitCommonControlClasses(InitCommonControlsFn init) {
   init(&icc);
 }
 
-int Scale(int value) {
-  return MulDiv(value, g_state.dpi, 96);
-}
-
-HWND CreateControl(const wchar_t* className,
-                   const wchar_t* text,
-                   DWORD style,
-                   int x,
-                   int y,
-                   int width,
-                   int height,
-                   int id,
-                   HFONT font) {
-  HWND control = CreateWindowExW(
-      0, className, text, style | WS_CHILD | WS_VISIBLE, Scale(x), Scale(y),
-      Scale(width), Scale(height), g_state.mainWindow,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-      GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(control, WM_SETFONT,
-               reinterpret_cast<WPARAM>(font ? font : g_state.normalFont),
-               TRUE);
-  return control;
-}
-
-bool IsAlreadyInstalled() {
-  return !ReadRegisteredInstallDir().empty();
-}
-
 int RunSetupWindow(HINSTANCE instance) {
   InitCommonControlsFromSystem();
   g_state.dpi = static_cast<int>(GetDpiForSystem());
@@ -165,6 +171,7 @@ int RunSetupWindow(HINSTANCE instance) {
   // Install promises; the update layout has only Cancel.
   FocusControl(g_state.updateMode ? g_state.cancelButton
                                   : g_state.installButton);
+  ShowDefaultButton();
 
   if (g_state.updateMode)
     StartWorker();
@@ -175,6 +182,7 @@ int RunSetupWindow(HINSTANCE instance) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
+    ShowDefaultButton();
   }
   return 0;
 }

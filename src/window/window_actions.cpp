@@ -4,17 +4,24 @@
 #include <shellapi.h>
 #include <shobjidl.h>
 
-#include <string>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "pipeline/install_worker.h"
+#include "platform/failure_texts.h"
 #include "platform/com_ptr.h"
 #include "startup/install_dir.h"
 #include "startup/setup_state.h"
+#include "window/for_testing.h"
 #include "window/worker_messages.h"
 
 namespace {
+
+void CancelOrClose();
+void SetInputsEnabled(bool enabled);
+void BrowseForFolder(HWND owner);
+void LaunchGame() noexcept;
 
 // The worker thread owns its job from here on.
 DWORD WINAPI WorkerThread(void* parameter) {
@@ -39,11 +46,20 @@ bool IsChecked(HWND box) noexcept {
   return box && SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+// A control a player could use now: there, enabled and shown.
+bool CanTakeInput(HWND control) {
+  return control && IsWindowEnabled(control) && IsWindowVisible(control);
+}
+
 void ShowInstallFailure(const wchar_t* text) noexcept {
   SetWindowTextW(g_state.statusLabel, L"");
   SendMessageW(g_state.progressBar, PBM_SETPOS, 0, 0);
   MessageBoxW(g_state.mainWindow, text, kInstallTitle, MB_OK | MB_ICONERROR);
   SetInputsEnabled(true);
+  // The player goes on where they were: Enter then does what it did before
+  // the run, not what the Cancel button (focused during the run) would do.
+  if (CanTakeInput(g_state.focusBeforeRun))
+    FocusControl(g_state.focusBeforeRun);
 }
 
 void ShowUpdateFailure(const wchar_t* text) noexcept {
@@ -94,11 +110,6 @@ void OnSetupDone(bool success, const wchar_t* text) noexcept {
   ShowWindow(g_state.cancelButton, SW_HIDE);
 }
 
-// A control a player could use now: there, enabled and shown.
-bool CanTakeInput(HWND control) {
-  return control && IsWindowEnabled(control) && IsWindowVisible(control);
-}
-
 void PressMainButton() {
   if (g_state.finished)
     DestroyWindow(g_state.mainWindow);
@@ -106,25 +117,49 @@ void PressMainButton() {
     StartWorker();
 }
 
+void PressButton(int id) {
+  switch (id) {
+    case IDC_BROWSE:
+      BrowseForFolder(g_state.mainWindow);
+      break;
+    case IDC_INSTALL:
+      PressMainButton();
+      break;
+    default:  // IDC_CANCEL, IDCANCEL
+      CancelOrClose();
+      break;
+  }
+}
+
+bool IsPushButton(HWND control) {
+  return control &&
+         (control == g_state.browseButton || control == g_state.installButton ||
+          control == g_state.cancelButton);
+}
+
+// Enter, from the dialog manager: the focused push button, as in every
+// dialog; from the folder box or a check box, the main button when it could
+// be pressed (the update layout has none).
+void PressEnter() {
+  const HWND focus = GetFocus();
+  if (IsPushButton(focus) && CanTakeInput(focus))
+    PressButton(GetDlgCtrlID(focus));
+  else if (CanTakeInput(g_state.installButton))
+    PressMainButton();
+}
+
 LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDC_BROWSE:
-          BrowseForFolder(window);
-          return 0;
         case IDC_INSTALL:
-          PressMainButton();
+        case IDC_CANCEL:
+        case IDCANCEL:  // Esc acts as Cancel
+          PressButton(LOWORD(wParam));
           return 0;
         case IDOK:
-          // Enter, from the dialog manager: the main button, when it could
-          // be pressed (the update layout has none).
-          if (CanTakeInput(g_state.installButton))
-            PressMainButton();
-          return 0;
-        case IDC_CANCEL:
-        case IDCANCEL:  // Esc
-          CancelOrClose();
+          PressEnter();
           return 0;
         default:
           break;
@@ -173,64 +208,6 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-}  // namespace
-
-bool (*g_startWorkerThread)(std::unique_ptr<WorkerJob>& job) =
-    StartDetachedWorker;
-
-const wchar_t kNoThreadText[] =
-    L"The installation could not be started. Close other programs and try "
-    L"again.";
-
-LRESULT CALLBACK SetupWindowProc(HWND window,
-                                 UINT message,
-                                 WPARAM wParam,
-                                 LPARAM lParam) {
-  // No exception may cross into the system's message dispatch.
-  try {
-    return HandleMessage(window, message, wParam, lParam);
-  } catch (...) {
-    return 0;
-  }
-}
-
-void StartWorker() {
-  try {
-    std::unique_ptr<WorkerJob> job;
-    if (!g_state.updateMode) {
-      const std::wstring boxText = ReadFolderBoxText(g_state.folderEdit);
-      if (!AcceptInstallDir(boxText)) {
-        MessageBoxW(
-            g_state.mainWindow,
-            L"Please enter a full folder path, like C:\\Games\\Gorm Ek.",
-            kInstallTitle, MB_OK | MB_ICONWARNING);
-        return;
-      }
-      SetWindowTextW(g_state.folderEdit, g_state.installDir.c_str());
-      job = MakeWorkerJob(g_state.installDir, IsChecked(g_state.startMenuCheck),
-                          IsChecked(g_state.desktopCheck), false);
-    } else {
-      job = MakeWorkerJob(g_state.installDir, true, false, true);
-    }
-
-    g_state.workerRunning = true;
-    g_state.cancelRequested.exchange(false);
-    // The keyboard focus must not stay on a control that is disabled now.
-    FocusControl(g_state.cancelButton);
-    SetInputsEnabled(false);
-    // No thread means no completion message will ever come: report it as a
-    // failed run at once, so the window does not stay disabled for good.
-    if (!g_startWorkerThread(job))
-      OnSetupDone(false, kNoThreadText);
-  } catch (const std::bad_alloc&) {
-    // Everything the run needs is allocated before it is marked running;
-    // out of memory here is a failed run like any other.
-    OnSetupDone(false, kOutOfMemoryText);
-  } catch (...) {
-    OnSetupDone(false, kNoThreadText);
-  }
-}
-
 void CancelOrClose() {
   if (!g_state.workerRunning) {
     DestroyWindow(g_state.mainWindow);
@@ -239,13 +216,6 @@ void CancelOrClose() {
   g_state.cancelRequested.exchange(true);
   g_state.cancelPending = true;
   SetWindowTextW(g_state.statusLabel, L"Cancelling...");
-}
-
-void FocusControl(HWND control) noexcept {
-  if (!control)
-    return;
-  SetFocus(control);
-  g_state.lastFocus = control;
 }
 
 void SetInputsEnabled(bool enabled) {
@@ -291,6 +261,91 @@ void LaunchGame() noexcept {
                   g_state.installDir.c_str(), SW_SHOWNORMAL);
   } catch (...) {
     // A game that cannot be started is not reported; nor is this.
+  }
+}
+
+}  // namespace
+
+bool (*g_startWorkerThread)(std::unique_ptr<WorkerJob>& job) =
+    StartDetachedWorker;
+
+const wchar_t kNoThreadText[] =
+    L"The installation could not be started. Close other programs and try "
+    L"again.";
+
+LRESULT CALLBACK SetupWindowProc(HWND window,
+                                 UINT message,
+                                 WPARAM wParam,
+                                 LPARAM lParam) {
+  // No exception may cross into the system's message dispatch.
+  try {
+    return HandleMessage(window, message, wParam, lParam);
+  } catch (...) {
+    return 0;
+  }
+}
+
+void StartWorker() {
+  try {
+    std::unique_ptr<WorkerJob> job;
+    if (!g_state.updateMode) {
+      const std::wstring boxText = ReadFolderBoxText(g_state.folderEdit);
+      if (!AcceptInstallDir(boxText)) {
+        MessageBoxW(
+            g_state.mainWindow,
+            L"Please enter a full folder path, like C:\\Games\\Gorm Ek.",
+            kInstallTitle, MB_OK | MB_ICONWARNING);
+        return;
+      }
+      SetWindowTextW(g_state.folderEdit, g_state.installDir.c_str());
+      job = MakeWorkerJob(g_state.installDir, IsChecked(g_state.startMenuCheck),
+                          IsChecked(g_state.desktopCheck), false);
+    } else {
+      job = MakeWorkerJob(g_state.installDir, true, false, true);
+    }
+
+    g_state.workerRunning = true;
+    g_state.cancelRequested.exchange(false);
+    const HWND focus = GetFocus();
+    g_state.focusBeforeRun =
+        IsChild(g_state.mainWindow, focus) ? focus : nullptr;
+    // The keyboard focus must not stay on a control that is disabled now.
+    FocusControl(g_state.cancelButton);
+    SetInputsEnabled(false);
+    // No thread means no completion message will ever come: report it as a
+    // failed run at once, so the window does not stay disabled for good.
+    if (!g_startWorkerThread(job))
+      OnSetupDone(false, kNoThreadText);
+  } catch (const std::bad_alloc&) {
+    // Everything the run needs is allocated before it is marked running;
+    // out of memory here is a failed run like any other.
+    OnSetupDone(false, kOutOfMemoryText);
+  } catch (...) {
+    OnSetupDone(false, kNoThreadText);
+  }
+}
+
+void FocusControl(HWND control) noexcept {
+  if (!control)
+    return;
+  SetFocus(control);
+  g_state.lastFocus = control;
+}
+
+void ShowDefaultButton() noexcept {
+  const HWND focus = GetFocus();
+  const HWND enterPresses = IsPushButton(focus) ? focus : g_state.installButton;
+  for (HWND button :
+       {g_state.browseButton, g_state.installButton, g_state.cancelButton}) {
+    if (!button)
+      continue;
+    const bool isDefault =
+        (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+    if (isDefault != (button == enterPresses)) {
+      SendMessageW(button, BM_SETSTYLE,
+                   button == enterPresses ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON,
+                   TRUE);
+    }
   }
 }
 

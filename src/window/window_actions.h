@@ -4,9 +4,6 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <string>
-
 // Control ids of the buttons the window procedure acts on.
 constexpr int IDC_BROWSE = 101;
 constexpr int IDC_INSTALL = 102;
@@ -25,33 +22,14 @@ LRESULT CALLBACK SetupWindowProc(HWND window,
 // the run, is reported like a failed run.
 void StartWorker();
 
-// Idle: destroys the window. Running: asks the worker to stop and shows
-// "Cancelling..."; the window closes when the worker reports.
-void CancelOrClose();
-
 // Gives the keyboard focus to control (a child of the main window; null is
 // ignored) and remembers it, so it comes back when the window is activated
 // again.
 void FocusControl(HWND control) noexcept;
 
-// Enables or disables the folder box, Browse, the three check boxes and the
-// main button (null handles are skipped); Cancel is never disabled.
-void SetInputsEnabled(bool enabled);
-
-// The folder picker; a chosen folder goes into the folder box normalised.
-void BrowseForFolder(HWND owner);
-
-// Starts installDir\Gorm Ek.exe with the verb "open"; not reported.
-void LaunchGame() noexcept;
-
-struct WorkerJob;
-// Starts InstallWorker(job) on a detached thread, which then owns the job;
-// false when the system could not start one (the job stays with the caller).
-// Replaceable so that tests can simulate that.
-extern bool (*g_startWorkerThread)(std::unique_ptr<WorkerJob>& job);
-
-// The failure text when no worker thread could be started.
-extern const wchar_t kNoThreadText[];
-
-// The update-failure box's text for a worker's error text.
-std::wstring UpdateFailureText(const std::wstring& errorText);
+// Gives the default-button look (BS_DEFPUSHBUTTON) to the button Enter
+// presses now: the focused push button, else the main button; every other
+// push button loses it. Cheap when nothing changed: the message loop calls it
+// after every message, so the look follows the focus however it moved (Tab,
+// a click, the program itself).
+void ShowDefaultButton() noexcept;

@@ -62,3 +62,35 @@ def clean_machine():
     (temp_dir() / "GormEk-game-log.txt").unlink(missing_ok=True)
     yield TEST_ROOT_WIN
     kill_windows_processes("GormEkSetup", "Gorm Ek.exe")
+
+
+@pytest.fixture(scope="session")
+def signed_setup(tmp_path_factory):
+    """The release exe signed by tools/sign with a throwaway code-signing
+    authority made here: (signed exe, the authority's certificate)."""
+    d = tmp_path_factory.mktemp("signing")
+    ext = d / "ext.cnf"
+    ext.write_text("[leaf]\nbasicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                   "extendedKeyUsage=codeSigning\n")
+
+    def openssl(*args):
+        subprocess.run(["openssl", *args], cwd=d, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
+            "ca.pem", "-days", "30", "-subj", "/CN=GormEk Test Code Signing CA",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "studio.key", "-out",
+            "studio.csr", "-subj", "/CN=GormEk Test Studio")
+    openssl("x509", "-req", "-in", "studio.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "30", "-out", "studio.pem", "-extfile", str(ext),
+            "-extensions", "leaf")
+    openssl("pkcs12", "-export", "-inkey", "studio.key", "-in", "studio.pem", "-out",
+            "studio.pfx", "-passout", "pass:pfx password")
+    signed = d / "GormEkSetup.exe"
+    subprocess.run([str(REPO / "tools" / "sign"), "--pfx", str(d / "studio.pfx"), "--url",
+                    "https://studio.example/gormek", "--ca", str(d / "ca.pem"),
+                    str(BUILD / "GormEkSetup.exe"), str(signed)], check=True,
+                   env={**os.environ, "GORMEK_SIGN_PASSWORD": "pfx password"},
+                   stdout=subprocess.DEVNULL)
+    return signed, d / "ca.pem"

@@ -269,6 +269,14 @@ def kill_windows_processes(*names):
                 pass
 
 
+def end_prefix_processes():
+    """Records (for tools/leftovers) and ends every process of the prefix:
+    Wine's server, its helpers and whatever program still runs."""
+    subprocess.run(["bash", "-c", '. "$1"; gormek_end_prefix_processes', "end",
+                    str(REPO / "tools" / "lib" / "env.sh")],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def wine_processes(fragment):
     """Command lines of this prefix's processes that hold fragment."""
     return [argv for _, argv in prefix_processes() if any(fragment in a for a in argv)]

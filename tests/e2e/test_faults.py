@@ -1,5 +1,5 @@
 """The fault catalogue: one end-to-end test per fault a player can meet. Each
-proves that the player sees the specified sentence, that nothing is left
+proves that the player sees the sentence meant for that fault, that nothing is left
 half-written (no partial package, registry untouched), and that a retry then
 succeeds."""
 import os

@@ -11,8 +11,8 @@ from harness import (IDC_CANCEL, IDC_INSTALL, IDOK, SETUP_EXE, SetupProcess,
 pytestmark = pytest.mark.usefixtures("clean_machine")
 
 
-def start_install(site, *extra):
-    proc = SetupProcess("/site", site.url, *extra)
+def start_install(site, *extra, exe=SETUP_EXE):
+    proc = SetupProcess("/site", site.url, *extra, exe=exe)
     one("wait-window", 30000)
     return proc
 
@@ -27,12 +27,13 @@ def set_launch(checked):
     one("set-check", box["index"], 1 if checked else 0)
 
 
-def test_install_happy_path(site, clean_machine):
+def test_install_happy_path(site, clean_machine, signed_setup):
     # A slow version file and package keep every status line on screen long
-    # enough to be seen.
+    # enough to be seen. The exe is signed, as players download it.
     site.fault("version.txt", "pause-0-1")
     site.fault("GormEk-0042.zip", "trickle-65536")
-    proc = start_install(site)
+    signed, _ = signed_setup
+    proc = start_install(site, exe=signed)
     folder = clean_machine + "\\Spiele"
     set_folder(folder)
     set_launch(False)
@@ -59,7 +60,8 @@ def test_install_happy_path(site, clean_machine):
     install = unix_path(folder + "\\Gorm Ek")
     assert (install / "Gorm Ek.exe").read_bytes() == (site.root / "game-42" / "Gorm Ek.exe").read_bytes()
     assert (install / "data" / "level 1.dat").exists()
-    assert (install / "GormEkSetup.exe").read_bytes() == SETUP_EXE.read_bytes()
+    # The copy that updates and uninstalls later keeps the signature.
+    assert (install / "GormEkSetup.exe").read_bytes() == signed.read_bytes()
     assert not list(temp_dir().glob("GormEk-*.zip"))
 
     win_folder = folder + "\\Gorm Ek"
@@ -123,7 +125,8 @@ UPDATE_LAYOUT = [
     ("Static", "Updating Gorm Ek", 0x50000000, 16, 14, 448, 26, 0),
     ("Static", None, 0x5000000C, 16, 50, 448, 20, 0),
     ("msctls_progress32", "", 0x50000000, 16, 74, 448, 18, 0),
-    ("Button", "Cancel", 0x50000000, 376, 106, 88, 30, 103),
+    # The only button has the focus, so it looks like Enter's.
+    ("Button", "Cancel", 0x50000001, 376, 106, 88, 30, 103),
 ]
 
 
@@ -159,9 +162,16 @@ def test_install_layout_at_96_dpi(site, clean_machine):
     assert items[8]["pos"] == 0 and items[8]["max"] == 1000
     tab_stops = [c["index"] for c in items if c["style"] & 0x00010000]
     assert tab_stops == [2, 3, 4, 5, 6, 9, 10]
-    one("key", "esc")  # as Cancel before anything started: closes at once
+    # Tab to Cancel: the default-button look goes with the focus, and Enter
+    # presses Cancel, which closes the idle window at once.
+    one("key", "tab")
+    items = controls()
+    assert focused(items) == [10]
+    assert default_buttons(items) == [IDC_CANCEL]
+    one("key", "enter")
     one("wait-gone", 10000)
     assert proc.wait() == 0
+    assert site.requests() == []
 
 
 def test_reinstall_layout_when_already_installed(site, clean_machine):
@@ -335,11 +345,22 @@ def test_unreachable_site(clean_machine):
     proc = SetupProcess("/site", url)
     one("wait-window", 30000)
     set_folder(clean_machine)
-    one("click", IDC_INSTALL)
-    box = watch(60000)[-1]["box"]
-    assert re.fullmatch(re.escape(f"Could not reach {url}version.txt?t=") + r"\d+" +
-                        re.escape(".\nCheck your internet connection."), box["text"])
-    one("answer-box", IDOK)
+    # Enter in the folder box installs; after the error box the focus is
+    # back in the folder box (not on Cancel, which had it during the run),
+    # so the next Enter installs again.
+    one("key", "tab")
+    one("key", "tab")
+    assert focused(controls()) == [2]
+    for _ in range(2):
+        one("key", "enter")
+        box = watch(60000)[-1]["box"]
+        assert re.fullmatch(re.escape(f"Could not reach {url}version.txt?t=") + r"\d+" +
+                            re.escape(".\nCheck your internet connection."), box["text"])
+        one("key", "enter")  # answers the box
+        one("wait-no-box", 10000)
+        items = controls()
+        assert focused(items) == [2]
+        assert default_buttons(items) == [IDC_INSTALL]
     one("close")
     one("wait-gone", 10000)
     assert proc.wait() == 0
@@ -379,12 +400,18 @@ def focused(items):
     return [c["index"] for c in items if c["focused"]]
 
 
+def default_buttons(items):
+    """The ids of the push buttons drawn as the one Enter presses."""
+    return [c["id"] for c in items if c["class"] == "Button" and c["style"] & 0xF == 1]
+
+
 def test_cancel_during_a_slow_download_with_the_keyboard(site, clean_machine):
     """A player with the keyboard alone: the focus starts on Install, Tab
     walks the controls in their visual order, Enter installs. While the run
-    goes only Cancel can be used: the inputs are disabled, the focus is on
-    Cancel, neither a click on Install nor Enter does anything. Esc cancels
-    while the download waits for its next block."""
+    goes only Cancel can be used: the inputs are disabled, the focus and the
+    default-button look are on Cancel, a click on Install does nothing, and
+    Enter presses Cancel while the download waits for its next block (Esc
+    then only repeats it)."""
     site.publish_game(42, extra={"big.bin": bytes(3 * 1024 * 1024)})
     # The first 64 KiB arrive, then the server pauses.
     site.fault("GormEk-0042.zip", "pause-65536-3")
@@ -404,8 +431,10 @@ def test_cancel_during_a_slow_download_with_the_keyboard(site, clean_machine):
     assert not control(items, id=IDC_INSTALL)["enabled"]
     assert control(items, id=IDC_CANCEL)["enabled"]
     assert focused(items) == [10]  # nothing disabled has the focus
+    assert default_buttons(items) == [IDC_CANCEL]
     assert one("click", IDC_INSTALL)["pressed"] is False
     one("key", "enter")
+    assert poll_status(lambda s: s == "Cancelling...")
     one("key", "esc")
     events = watch(30000)
     # "Cancelling..." stays: the status lines posted later are dropped.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "startup/for_testing.h"
 #include "startup/command_line.h"
 #include "startup/setup_state.h"
 #include "test_support.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "transfer/for_testing.h"
 #include "platform/paths.h"
 #include "transfer/http_download.h"
 #include "transfer/wininet_api.h"

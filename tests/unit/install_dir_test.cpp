@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "startup/for_testing.h"
 #include "startup/install_dir.h"
 #include "startup/setup_state.h"
 #include "test_support.h"

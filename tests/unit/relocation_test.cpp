@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "removal/for_testing.h"
+#include "platform/for_testing.h"
+#include "startup/for_testing.h"
 #include "platform/paths.h"
 #include "removal/relocation.h"
 #include "removal/stale_copies.h"

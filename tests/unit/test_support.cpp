@@ -1,9 +1,15 @@
 #include "test_support.h"
 
-#include "win_helpers.h"
+#include <winsock2.h>
 
 #include <shellapi.h>
 #include <shlobj.h>
+
+#include <algorithm>
+
+#include "startup/for_testing.h"
+#include "win_helpers.h"
+#include "window/worker_messages.h"
 
 namespace test {
 
@@ -125,14 +131,6 @@ void StateTest::TearDown() {
 std::string Narrow(const std::wstring& text) {
   return testcommon::Utf8(text);
 }
-
-}  // namespace test
-
-#include <winsock2.h>
-
-#include "window/worker_messages.h"
-
-namespace test {
 
 namespace {
 
@@ -268,18 +266,10 @@ std::vector<int> MessageRecorder::Positions() {
   return positions;
 }
 
-}  // namespace test
-
-namespace test {
 void MessageRecorder::Clear() {
   Pump();
   messages_.clear();
 }
-}  // namespace test
-
-#include <algorithm>
-
-namespace test {
 
 std::wstring TestPackage(const std::wstring& name) {
   return SiteStateDir() + L"\\packages\\" + name;

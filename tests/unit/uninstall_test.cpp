@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "removal/for_testing.h"
 #include "platform/paths.h"
 #include "platform/processes.h"
 #include "platform/unique_handle.h"
@@ -32,7 +33,14 @@ TEST(ThrowawayPrefix, TestsThatDeleteTheGamesKeysRefuseWithoutTheMarker) {
 }
 
 TEST_F(UninstallTest, FolderChoice) {
-  const std::wstring handed = L"E:\\Handed\\Gorm Ek";
+  // The folder the first run started from holds the setup program.
+  test::ScratchDir root;
+  const std::wstring handed = root.path() + L"\\Gorm Ek";
+  const std::wstring backup = root.path() + L"\\Backup Gorm Ek";
+  CreateDirectoryW(handed.c_str(), nullptr);
+  CreateDirectoryW(backup.c_str(), nullptr);
+  test::WriteFileBytes(handed + L"\\GormEkSetup.exe", "MZ");
+  test::WriteFileBytes(backup + L"\\Gorm Ek.exe", "MZ");
   struct Case {
     const char* name;
     const wchar_t* registered;  // null: no value
@@ -55,6 +63,8 @@ TEST_F(UninstallTest, FolderChoice) {
        L"D:\\Games\\Gorm Ek"},
       {"relocated without a handed folder", L"D:\\Games\\Gorm Ek", true, L"",
        L"D:\\Games\\Gorm Ek"},
+      {"handed folder without the setup program", L"D:\\Games\\Gorm Ek", true,
+       backup, L"D:\\Games\\Gorm Ek"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

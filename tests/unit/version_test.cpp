@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "pipeline/for_testing.h"
 #include "pipeline/version.h"
 #include "platform/paths.h"
 #include "startup/setup_state.h"

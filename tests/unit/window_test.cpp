@@ -12,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/failure_texts.h"
+#include "window/for_testing.h"
+#include "startup/for_testing.h"
 #include "pipeline/install_worker.h"
 #include "startup/entry_point.h"
 #include "startup/setup_state.h"

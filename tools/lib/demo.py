@@ -26,10 +26,13 @@ def wine_env_run(*cmd):
 
 
 def start_xvfb():
+    sys.path.insert(0, str(REPO / "tools" / "lib"))
+    import started
     for n in range(90, 110):
         if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
             proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten",
                                      "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            started.record(proc.pid, "Xvfb")
             time.sleep(1)
             return proc, f":{n}"
     sys.exit("demo: no free X display number for Xvfb")
@@ -67,10 +70,10 @@ def main():
         say(f"no display: the walk runs by itself under Xvfb ({display})")
     from harness import (IDC_INSTALL, IDOK, IDYES, HttpsSite, SetupProcess, driver, one,
                          unix_path, wait_until, watch)
-    # The players' path: nginx over HTTPS, and an exe with that site built
-    # in, so no "/site" is given anywhere.
-    site = HttpsSite(OUT)
+    # The players' path: nginx over HTTPS (tools/demo starts and stops it),
+    # and an exe with that site built in, so no "/site" is given anywhere.
     try:
+        site = HttpsSite(OUT)
         publish(site, 1)
         say(f"nginx serves version 1 of the sample game at {site.url} (HTTPS), the site "
             "built into this GormEkSetup.exe")
@@ -78,10 +81,11 @@ def main():
         walk(site, SetupProcess, driver, one, unix_path, wait_until, watch,
              IDC_INSTALL, IDOK, IDYES)
     finally:
-        site.stop()
+        # Wine's programs first: they are clients of the X server.
         wine_env_run("wineserver", "-k")
         if xvfb:
             xvfb.terminate()
+            xvfb.wait(timeout=30)
             os.environ.pop("DISPLAY", None)
 
 

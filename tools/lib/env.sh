@@ -7,6 +7,8 @@ export GORMEK_REPO
 export GORMEK_CACHE=${GORMEK_CACHE:-/var/cache/gormek-testbench}
 # The throwaway prefix of this work tree's test runs.
 export GORMEK_PREFIX=${GORMEK_PREFIX:-$GORMEK_REPO/build/wine-prefix}
+# The record of the processes the scripts start (tools/leftovers).
+export GORMEK_STARTED=${GORMEK_STARTED:-$GORMEK_REPO/build/started-processes}
 
 gormek_wine_env() {
   export WINEPREFIX=$GORMEK_PREFIX
@@ -37,19 +39,52 @@ gormek_start_wineserver() {
     if [ -f "$GORMEK_CACHE/keep_desktop.exe" ]; then
       (setsid wine "$GORMEK_CACHE/keep_desktop.exe" >/dev/null 2>&1 </dev/null &)
     fi
+    gormek_record_prefix_processes
   fi
+}
+
+# Records one started process (pid, name) for tools/leftovers.
+gormek_record_started() {
+  [ -n "${GORMEK_STARTED:-}" ] && [ -d "$(dirname "$GORMEK_STARTED")" ] || return 0
+  /usr/bin/python3 "$GORMEK_REPO/tools/lib/started.py" record "$1" "$2" || true
+}
+
+# The ids of the processes that run with this prefix, a wineserver left
+# behind by an earlier prefix at the same path included.
+gormek_prefix_pids() {
+  local env pid
+  for env in /proc/[0-9]*/environ; do
+    pid=${env#/proc/}
+    pid=${pid%/environ}
+    if { tr '\0' '\n' <"$env"; } 2>/dev/null | grep -qxF "WINEPREFIX=$GORMEK_PREFIX"; then
+      echo "$pid"
+    fi
+  done
+}
+
+# Records every process of the prefix that runs now (Wine's server, its
+# helpers and programs) for tools/leftovers.
+gormek_record_prefix_processes() {
+  local pid
+  for pid in $(gormek_prefix_pids); do
+    gormek_record_started "$pid" "wine: $(tr '\0' ' ' </proc/"$pid"/cmdline 2>/dev/null | cut -c1-80)"
+  done
 }
 
 # Ends every process that runs with this prefix, a wineserver left behind by
 # an earlier prefix at the same path included (`wineserver -k` finds only the
 # server of the prefix folder that exists now).
 gormek_kill_prefix_processes() {
-  local env pid
-  for env in /proc/[0-9]*/environ; do
-    pid=${env#/proc/}
-    pid=${pid%/environ}
-    if { tr '\0' '\n' <"$env"; } 2>/dev/null | grep -qxF "WINEPREFIX=$GORMEK_PREFIX"; then
-      kill -9 "$pid" 2>/dev/null || true
-    fi
+  local pid
+  for pid in $(gormek_prefix_pids); do
+    kill -9 "$pid" 2>/dev/null || true
   done
+}
+
+# The end of a script that ran Wine: records what still runs in the prefix,
+# asks the wineserver to end it, then ends whatever is left.
+gormek_end_prefix_processes() {
+  gormek_record_prefix_processes
+  (gormek_wine_env; wineserver -k >/dev/null 2>&1 || true)
+  gormek_kill_prefix_processes
 }
