@@ -114,8 +114,7 @@ def walk(site, SetupProcess, driver, one, unix_path, wait_until, watch,
     setup.wait(timeout=3600)
     reg = one("reg-dump")
     if not reg["settings"]:
-        say("the game was not installed; the demo ends here")
-        return
+        sys.exit("demo: the game was not installed; the demo ends here")
     folder = reg["settings"]["InstallDir"]["data"]
     say(f"installed version {reg['settings']['Version']['data']} into {folder}")
 
@@ -166,8 +165,10 @@ def walk(site, SetupProcess, driver, one, unix_path, wait_until, watch,
     uninstall.wait(timeout=3600)
     wait_until(lambda: one("reg-dump")["settings"] is None, timeout=60)
     gone = not unix_path(folder).exists()
-    say(f"uninstalled: folder removed: {gone}, registry keys removed: "
-        f"{one('reg-dump') == {'uninstall': None, 'settings': None}}")
+    keys_gone = one("reg-dump") == {"uninstall": None, "settings": None}
+    say(f"uninstalled: folder removed: {gone}, registry keys removed: {keys_gone}")
+    if not (gone and keys_gone):
+        sys.exit("demo: the uninstall left the game behind")
     if not INTERACTIVE:
         say(f"screenshots are in {OUT}")
 
