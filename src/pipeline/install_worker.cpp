@@ -11,6 +11,7 @@
 #include "integration/shortcuts.h"
 #include "pipeline/for_testing.h"
 #include "pipeline/package_progress.h"
+#include "pipeline/room_check.h"
 #include "pipeline/version.h"
 #include "platform/failure_texts.h"
 #include "platform/paths.h"
@@ -26,6 +27,10 @@ const wchar_t kNoTempFolderText[] =
     L"to go.";
 
 namespace {
+
+// How long a broken package download goes on trying while no new byte
+// arrives.
+constexpr std::uint64_t kGiveUpAfterMs = 2 * 60 * 1000;
 
 // The stages of one run. Returns true and sets finalText on success, or
 // returns false with errorText set.
@@ -80,9 +85,21 @@ bool RunStages(const std::wstring& installDir,
   }
   std::int64_t lastMiB = -1;
   int lastPosition = -1;
-  if (!HttpDownload(PackageUrl(version), nullptr, packagePath,
-                    PackageProgress{version, lastMiB, lastPosition},
-                    errorText)) {
+  const PackageProgress progress{version, lastMiB, lastPosition};
+  DownloadOptions options;
+  // A package is large and players' connections drop: a break goes on where
+  // it left off instead of starting again from nothing.
+  options.resume = true;
+  options.giveUpAfterMs = kGiveUpAfterMs;
+  options.onWait = [&progress](int secondsLeft) {
+    return progress.Waiting(secondsLeft);
+  };
+  // A disk too small is said before minutes of downloading, not after.
+  options.checkRoom = [&installDir](std::int64_t total, std::wstring& error) {
+    return CheckRoomForPackage(TempFolder(), installDir, total, error);
+  };
+  if (!HttpDownload(PackageUrl(version), nullptr, packagePath, progress,
+                    errorText, options)) {
     return false;
   }
 

@@ -38,3 +38,20 @@ bool PackageProgress::operator()(std::int64_t received,
   }
   return !g_state.cancelRequested.load();
 }
+
+bool PackageProgress::Waiting(int secondsLeft) const {
+  // Below every MiB count, so the download line comes back with the next
+  // bytes, whatever MiB they reach.
+  const std::int64_t shown = -2 - secondsLeft;
+  if (shown != lastMiB) {
+    lastMiB = shown;
+    PostStatus(
+        g_state.mainWindow,
+        secondsLeft > 0
+            ? L"Connection lost. Trying again in " +
+                  UnsignedToWide(static_cast<std::uint64_t>(secondsLeft)) +
+                  L" s..."
+            : std::wstring(L"Connection lost. Trying again..."));
+  }
+  return !g_state.cancelRequested.load();
+}

@@ -7,8 +7,9 @@
 
 struct PackageProgress {
   // All outlive the download. lastMiB is the whole-MiB count the last status
-  // line showed, lastPosition the last bar position posted; the worker sets
-  // both to -1 before the download starts.
+  // line showed (-2 - seconds while a line about a lost connection shows),
+  // lastPosition the last bar position posted; the worker sets both to -1
+  // before the download starts.
   const int& version;
   std::int64_t& lastMiB;
   int& lastPosition;
@@ -18,4 +19,11 @@ struct PackageProgress {
   // number of MiB received changes. Returns false exactly when
   // g_state.cancelRequested is set.
   bool operator()(std::int64_t received, std::int64_t total) const;
+
+  // While the download waits to try again after a lost connection: posts
+  // "Connection lost. Trying again in 4 s..." whenever the seconds change
+  // ("Connection lost. Trying again..." for 0, as an attempt starts); the
+  // next progress call posts the download line again. Returns false exactly
+  // when g_state.cancelRequested is set.
+  bool Waiting(int secondsLeft) const;
 };

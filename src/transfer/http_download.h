@@ -15,6 +15,32 @@ using DownloadProgress =
 // server that answers it with a huge body must not exhaust memory.
 constexpr std::size_t kMaxMemoryDownload = 1024 * 1024;
 
+// What a package download adds to a plain one. The defaults add nothing.
+struct DownloadOptions {
+  // Called once the first answer has declared its length (total > 0), before
+  // a byte is written, and again when a later answer declares another one.
+  // Returns false, with errorText set, to end the download there.
+  std::function<bool(std::int64_t total, std::wstring& errorText)> checkRoom;
+
+  // Go on after a break: when the body of a file download breaks after it
+  // has begun to arrive (a read fails, or it ends before its declared
+  // length), keep what arrived and ask
+  // again for the rest ("Range" with "If-Range" carrying the first answer's
+  // ETag, else its Last-Modified). A 206 that fits is appended; a 200 starts
+  // over from byte 0 in the same file; anything else starts over once, and a
+  // second misfit ends the download. The first attempt after a break goes at
+  // once; attempts that bring no new bytes wait 1, 2, 4, 8, then 15 s. It
+  // gives up, with the sentence of the last failure, once the file has not
+  // grown beyond its longest length for giveUpAfterMs.
+  bool resume = false;
+  std::uint64_t giveUpAfterMs = 120000;
+
+  // Called about every 100 ms while a resuming download waits, with the
+  // whole seconds left before its next attempt, and with 0 just before each
+  // attempt. Returns false to cancel ("Cancelled.").
+  std::function<bool(int secondsLeft)> onWait;
+};
+
 // Fetches `url` (used exactly as passed; redirects followed; the cache
 // bypassed; user agent "GormEkSetup/1.0"; status 200 required).
 // - memoryTarget: when not null, every received byte is appended to it (it
@@ -28,9 +54,11 @@ constexpr std::size_t kMaxMemoryDownload = 1024 * 1024;
 // errorText holds one user-facing sentence; on true it is untouched. When
 // the URL could not be opened because of the site's certificate or the
 // secure channel, the sentence is followed by a line with kCertificateHint.
-// Every handle is closed before it returns.
+// Every handle is closed before it returns. `options` may add the room
+// check and the resume after a break (file downloads only).
 bool HttpDownload(const std::wstring& url,
                   std::string* memoryTarget,
                   const std::wstring& filePath,
                   const DownloadProgress& onProgress,
-                  std::wstring& errorText);
+                  std::wstring& errorText,
+                  const DownloadOptions& options = {});

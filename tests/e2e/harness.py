@@ -7,6 +7,7 @@ import pwd
 import shutil
 import subprocess
 import time
+import urllib.parse
 import urllib.request
 import zipfile
 
@@ -152,7 +153,8 @@ class Site:
         subprocess.run([str(REPO / "tools" / "site"), "--stop", str(self.pid_file)])
 
     def fault(self, name, faults):
-        urllib.request.urlopen(f"{self.url}_control/set?file={name}&fault={faults}").read()
+        query = urllib.parse.urlencode({"file": name, "fault": faults})
+        urllib.request.urlopen(f"{self.url}_control/set?{query}").read()
 
     def clear_faults(self):
         urllib.request.urlopen(f"{self.url}_control/clear").read()

@@ -56,9 +56,11 @@ SITE_FAULTS = [
      lambda url: re.escape(f"The server answered 500 for\n{url}version.txt?t=") + r"\d+"),
     ("HTML error page served as version.txt", "version.txt", "html",
      lambda url: re.escape("The version file on the server is not valid.")),
-    ("truncated download", "GormEk-0042.zip", "cut-5000",
+    # Every answer breaks and ranges are refused, so going on after the
+    # break cannot help: the break's own sentence ends the run.
+    ("truncated download", "GormEk-0042.zip", "cut-5000+rangefail-500",
      lambda url: re.escape("The download was incomplete. Try again.")),
-    ("connection reset", "GormEk-0042.zip", "reset-5000",
+    ("connection reset", "GormEk-0042.zip", "reset-70000+rangefail-500",
      lambda url: re.escape("The download was interrupted.")),
 ]
 
@@ -89,6 +91,29 @@ def test_redirect_is_followed(site, clean_machine):
     proc = open_window(site)
     events = install(clean_machine)
     assert statuses(events)[-1] == "Gorm Ek 0042 is installed."
+    expect_success_and_close(events, proc, clean_machine)
+
+
+def test_break_mid_package_goes_on_where_it_left_off(site, clean_machine):
+    """A connection lost in the middle of the package: the status line says
+    so and counts down, then the download goes on from where it broke (the
+    bar never goes back), asks only for the missing bytes, and installs."""
+    site.publish_game(42, extra={"big.bin": os.urandom(3 * 1024 * 1024)})
+    package = (site.dir / "GormEk-0042.zip").stat().st_size
+    # The first answer ends at 1.5 MB and the second brings nothing more, so
+    # the third waits a second.
+    site.fault("GormEk-0042.zip", "stuck-1500000+times-2")
+    proc = open_window(site)
+    events = install(clean_machine)
+    lines = statuses(events)
+    wait = lines.index("Connection lost. Trying again in 1 s...")
+    assert any(re.fullmatch(r"Downloading version 0042\.\.\.  1 / \d MB", l)
+               for l in lines[wait:]), lines
+    positions = [e["pos"] for e in events if "pos" in e]
+    assert positions == sorted(positions)
+    reqs = [r for r in site.requests() if r["path"] == "/GormEk-0042.zip"]
+    assert [r["range"] for r in reqs] == [None, "bytes=1500000-", "bytes=1500000-"]
+    assert sum(r["sent"] for r in reqs) == package
     expect_success_and_close(events, proc, clean_machine)
 
 
@@ -134,13 +159,23 @@ def small_temp_drive():
 
 def test_disk_full_for_the_package_then_retry(site, clean_machine, small_temp_drive):
     site.publish_game(42, extra={"big.bin": os.urandom(8 * 1024 * 1024)})
+    size_mb = (site.dir / "GormEk-0042.zip").stat().st_size // (1024 * 1024)
     proc = open_window(site)
+    # The declared size does not fit: said before a byte is written.
     events = install(clean_machine)
-    box = events[-1]["box"]
-    assert box["text"] == "Could not write the download to disk (is it full?)."
+    assert re.fullmatch(r"There is not enough free space in\nT:\\\n"
+                        f"The download needs {size_mb} MB, and " + r"\d MB are free\.",
+                        events[-1]["box"]["text"]), events[-1]
+    assert not any(l.startswith("Downloading") for l in statuses(events))
+    one("answer-box", IDOK)
+    # Without a declared size the disk fills up during the download.
+    site.fault("GormEk-0042.zip", "chunked")
+    events = install(clean_machine)
+    assert events[-1]["box"]["text"] == "Could not write the download to disk (is it full?)."
     one("answer-box", IDOK)
     assert not any(small_temp_drive.iterdir())  # the partial package is gone
     assert one("reg-dump") == NOTHING
+    site.clear_faults()
     one("close")
     one("wait-gone", 10000)
     assert proc.wait() == 0

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <utility>
@@ -391,3 +392,138 @@ TEST(WinInet, LoadedFromTheSystemDirectory) {
 }
 
 }  // namespace
+
+// A package download that breaks goes on where it left off, never splices
+// two different files, and starts over when it cannot go on.
+TEST_F(HttpDownloadTest, ResumeAfterBreaks) {
+  const std::string next = test::PatternBytes(200 * 1024 + 5, 2);
+  struct Case {
+    const char* name;
+    std::wstring site;
+    std::wstring pathFaults;  // for every answer
+    std::wstring fileFaults;  // per file name ("%2B" joins them)
+    bool ok;
+    const wchar_t* error;  // when it fails
+    int ranged;            // requests that asked for a range; -1: not logged
+    bool onlyMissingBytes;
+  };
+  const std::wstring once = L"%2Btimes-1";
+  const Case cases[] = {
+      {"break once", site_, L"", L"cut-100000" + once, true, nullptr, 1, true},
+      // What WinINet had buffered when the reset came is asked for again.
+      {"reset once", site_, L"", L"reset-100000" + once, true, nullptr, 1,
+       false},
+      {"break on every answer", site_, L"", L"cut-65536", true, nullptr, 4,
+       true},
+      // A 200 to the range: the whole file again, from byte 0.
+      {"ranges ignored", site_, L"_f/norange/", L"cut-100000" + once, true,
+       nullptr, 1, false},
+      {"file replaced on the server", site_, L"",
+       L"cut-100000%2Breplace" + once, true, nullptr, 1, false},
+      // Nothing tells two files apart: never asks for a range.
+      {"no validator", site_, L"_f/novalidator/", L"cut-100000" + once, true,
+       nullptr, 0, false},
+      {"Last-Modified only", site_, L"_f/noetag/", L"cut-100000" + once, true,
+       nullptr, 1, true},
+      {"ranges refused twice", site_, L"_f/rangefail-500/", L"cut-100000",
+       false, L"The download was incomplete. Try again.", 2, false},
+      {"through nginx", std::wstring(test::kHttpsFaultSite), L"",
+       L"cut-100000" + once, true, nullptr, -1, false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring name = L"resume-" + std::to_wstring(++n) + L".bin";
+    const bool https = c.site == test::kHttpsFaultSite;
+    const std::wstring file = https ? test::HttpsFilePath(L"fault-site", name)
+                                    : test::SiteFilePath(name);
+    test::WriteFileBytes(file, big_);
+    test::WriteFileBytes(file + L".next", next);
+    std::string ignored;
+    std::wstring error;
+    ASSERT_TRUE(HttpDownload(
+        c.site + L"_control/set?file=" + name + L"&fault=" + c.fileFaults,
+        &ignored, L"", {}, error));
+    DownloadOptions options;
+    options.resume = true;
+    const bool ok = HttpDownload(c.site + c.pathFaults + name, nullptr, target_,
+                                 {}, error, options);
+    ASSERT_EQ(c.ok, ok) << test::Narrow(error);
+    const std::string& expected =
+        c.fileFaults.find(L"replace") != std::wstring::npos ? next : big_;
+    if (ok)
+      EXPECT_TRUE(expected == test::ReadFileBytes(target_));
+    else
+      EXPECT_EQ(c.error, error);
+    EXPECT_EQ(ok, test::FileExists(target_));
+    if (c.ranged >= 0) {
+      const auto requests = test::SiteRequests(test::Narrow(name));
+      int ranged = 0;
+      long long sent = 0;
+      for (const std::string& r : requests) {
+        if (r.find("/_control/") != std::string::npos)
+          continue;
+        ranged += r.find("\"range\": \"bytes=") != std::string::npos;
+        sent += std::stoll(r.substr(r.find("\"sent\": ") + 8));
+      }
+      EXPECT_EQ(c.ranged, ranged);
+      if (c.onlyMissingBytes) {
+        EXPECT_EQ(static_cast<long long>(big_.size()), sent);
+      }
+    }
+    DeleteFileW(target_.c_str());
+  }
+}
+
+// A server whose answers stop at the same byte: the download waits longer
+// and longer, gives up once the file has not grown for the time allowed,
+// with the break's sentence, and a cancel during a wait ends it at once.
+TEST_F(HttpDownloadTest, GivesUpOrCancelsWhileTheFileDoesNotGrow) {
+  const std::wstring url = site_ + L"_f/stuck-100000/big.bin";
+  DownloadOptions options;
+  options.resume = true;
+  options.giveUpAfterMs = 3000;
+  std::vector<int> waits;
+  options.onWait = [&waits](int secondsLeft) {
+    waits.push_back(secondsLeft);
+    return true;
+  };
+  std::wstring error;
+  ULONGLONG start = GetTickCount64();
+  EXPECT_FALSE(HttpDownload(url, nullptr, target_, {}, error, options));
+  const ULONGLONG took = GetTickCount64() - start;
+  EXPECT_EQ(L"The download was incomplete. Try again.", error);
+  EXPECT_FALSE(test::FileExists(target_));
+  EXPECT_GE(took, 3000u);
+  EXPECT_LT(took, 15000u);
+  // At once after the break, then after 1 s and 2 s (cut short at the end).
+  ASSERT_FALSE(waits.empty());
+  EXPECT_EQ(0, waits.front());
+  EXPECT_NE(waits.end(), std::find(waits.begin(), waits.end(), 2));
+
+  options.giveUpAfterMs = 60000;
+  options.onWait = [](int secondsLeft) { return secondsLeft == 0; };
+  start = GetTickCount64();
+  EXPECT_FALSE(HttpDownload(url, nullptr, target_, {}, error, options));
+  EXPECT_EQ(L"Cancelled.", error);
+  EXPECT_FALSE(test::FileExists(target_));
+  EXPECT_LT(GetTickCount64() - start, 3000u);
+}
+
+// The room check runs before the file is created: a refusal leaves nothing.
+TEST_F(HttpDownloadTest, RoomCheckBeforeAnyByteIsWritten) {
+  DownloadOptions options;
+  std::int64_t checked = 0;
+  options.checkRoom = [&checked](std::int64_t total, std::wstring& error) {
+    checked = total;
+    error = L"no room";
+    return false;
+  };
+  std::wstring error;
+  EXPECT_FALSE(HttpDownload(
+      site_ + L"big.bin", nullptr, target_,
+      [](std::int64_t, std::int64_t) { return true; }, error, options));
+  EXPECT_EQ(L"no room", error);
+  EXPECT_EQ(static_cast<std::int64_t>(big_.size()), checked);
+  EXPECT_FALSE(test::FileExists(target_));
+}

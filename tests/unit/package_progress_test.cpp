@@ -123,6 +123,28 @@ TEST_F(PackageProgressTest, CancelAnswersFalseButStillPosts) {
   EXPECT_TRUE(progress_(kMiB + 1, 10 * kMiB));
 }
 
+// A lost connection: one line per second of the countdown, then the
+// download line again, counting on from where it broke; a cancel is
+// answered during the wait as during the download.
+TEST_F(PackageProgressTest, WaitingLinesThenTheDownloadLineAgain) {
+  EXPECT_TRUE(progress_(3 * kMiB, 10 * kMiB));
+  EXPECT_TRUE(progress_.Waiting(2));
+  EXPECT_TRUE(progress_.Waiting(2));
+  EXPECT_TRUE(progress_.Waiting(1));
+  EXPECT_TRUE(progress_.Waiting(0));
+  EXPECT_TRUE(progress_(3 * kMiB + 65536, 10 * kMiB));
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"Downloading version 0042...  3 / 10 MB",
+                L"Connection lost. Trying again in 2 s...",
+                L"Connection lost. Trying again in 1 s...",
+                L"Connection lost. Trying again...",
+                L"Downloading version 0042...  3 / 10 MB",
+            }),
+            recorder_.StatusTexts());
+  g_state.cancelRequested.exchange(true);
+  EXPECT_FALSE(progress_.Waiting(4));
+}
+
 // The real download drives the callback: positions rise to 900 with one
 // status line per whole MiB, and a cancel stops the transfer at once.
 TEST_F(PackageProgressTest, DrivenByARealDownload) {

@@ -158,6 +158,22 @@ std::wstring SiteUrl() {
   return L"http://127.0.0.1:" + std::wstring(port.begin(), port.end()) + L"/";
 }
 
+std::vector<std::string> SiteRequests(const std::string& fragment) {
+  const std::string log = ReadFileBytes(SiteStateDir() + L"\\requests.log");
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < log.size()) {
+    std::size_t end = log.find('\n', start);
+    if (end == std::string::npos)
+      end = log.size();
+    const std::string line = log.substr(start, end - start);
+    if (line.find(fragment) != std::string::npos)
+      lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
 std::wstring SiteFilePath(const std::wstring& name) {
   return SiteStateDir() + L"\\root\\" + name;
 }

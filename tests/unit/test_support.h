@@ -74,6 +74,8 @@ namespace test {
 std::wstring SiteUrl();
 std::wstring SiteFilePath(const std::wstring& name);
 void WriteSiteFile(const std::wstring& name, const std::string& bytes);
+// The site's request log lines (one JSON object each) that hold `fragment`.
+std::vector<std::string> SiteRequests(const std::string& fragment);
 // The HTTPS site of tools/https-site (nginx, certificates from a throwaway
 // authority that only the test prefix trusts): the good site and, on their
 // own ports, its certificate faults and tools/site behind it for faults.

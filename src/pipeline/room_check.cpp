@@ -1,0 +1,90 @@
+#include "pipeline/room_check.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "platform/text.h"
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+// Bytes this user may still write on the folder's drive; false when the
+// system cannot tell.
+bool FreeBytes(const std::wstring& folder, std::uint64_t& bytes) {
+  ULARGE_INTEGER forCaller = {};
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &forCaller, nullptr, nullptr))
+    return false;
+  bytes = forCaller.QuadPart;
+  return true;
+}
+
+// The root of the volume that holds the path ("C:\", a mounted folder, ...).
+std::wstring VolumeOf(const std::wstring& path) {
+  wchar_t volume[MAX_PATH] = {};
+  if (!GetVolumePathNameW(path.c_str(), volume, MAX_PATH))
+    return L"";
+  return volume;
+}
+
+std::wstring Megabytes(std::uint64_t bytes) {
+  return UnsignedToWide(bytes / kMiB);
+}
+
+bool Enough(const std::wstring& folder,
+            std::uint64_t free,
+            std::uint64_t needed,
+            const wchar_t* what,
+            bool pickAnother,
+            std::wstring& errorText) {
+  if (free >= needed)
+    return true;
+  errorText = L"There is not enough free space in\n" + folder + L"\n" + what +
+              L" needs " + Megabytes(needed) + L" MB, and " + Megabytes(free) +
+              L" MB are free.";
+  if (pickAnother)
+    errorText += L"\nFree some space or pick another folder.";
+  return false;
+}
+
+}  // namespace
+
+bool CheckRoomForPackage(const std::wstring& tempFolder,
+                         const std::wstring& installDir,
+                         std::int64_t packageBytes,
+                         std::wstring& errorText) {
+  if (packageBytes <= 0)
+    return true;
+  const auto package = static_cast<std::uint64_t>(packageBytes);
+  std::uint64_t tempFree = 0;
+  std::uint64_t installFree = 0;
+  const bool tempKnown = FreeBytes(tempFolder, tempFree);
+  const bool installKnown = FreeBytes(installDir, installFree);
+
+  const std::wstring volume = VolumeOf(tempFolder);
+  if (tempKnown && installKnown && !volume.empty() &&
+      EqualsAsciiNoCase(volume, VolumeOf(installDir))) {
+    // One drive holds both the package and the unpacked game. The smaller
+    // figure is the honest one where a folder is a mount of its own that
+    // the volume path does not show.
+    const std::uint64_t both =
+        package > std::numeric_limits<std::uint64_t>::max() / 2
+            ? std::numeric_limits<std::uint64_t>::max()
+            : 2 * package;
+    const bool tempSmaller = tempFree <= installFree;
+    return Enough(
+        tempSmaller ? tempFolder : installDir, std::min(tempFree, installFree),
+        both, L"The download and Gorm Ek together", !tempSmaller, errorText);
+  }
+  if (tempKnown && !Enough(tempFolder, tempFree, package, L"The download",
+                           false, errorText)) {
+    return false;
+  }
+  if (installKnown &&
+      !Enough(installDir, installFree, package, L"Gorm Ek", true, errorText)) {
+    return false;
+  }
+  return true;
+}
