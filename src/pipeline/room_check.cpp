@@ -42,7 +42,7 @@ bool Enough(const std::wstring& folder,
   if (free >= needed)
     return true;
   errorText = L"There is not enough free space in\n" + folder + L"\n" + what +
-              L" needs " + Megabytes(needed) + L" MB, and " + Megabytes(free) +
+              L" " + Megabytes(needed) + L" MB, and " + Megabytes(free) +
               L" MB are free.";
   if (pickAnother)
     errorText += L"\nFree some space or pick another folder.";
@@ -74,16 +74,17 @@ bool CheckRoomForPackage(const std::wstring& tempFolder,
             ? std::numeric_limits<std::uint64_t>::max()
             : 2 * package;
     const bool tempSmaller = tempFree <= installFree;
-    return Enough(
-        tempSmaller ? tempFolder : installDir, std::min(tempFree, installFree),
-        both, L"The download and Gorm Ek together", !tempSmaller, errorText);
+    return Enough(tempSmaller ? tempFolder : installDir,
+                  std::min(tempFree, installFree), both,
+                  L"The download and Gorm Ek together need", !tempSmaller,
+                  errorText);
   }
-  if (tempKnown && !Enough(tempFolder, tempFree, package, L"The download",
+  if (tempKnown && !Enough(tempFolder, tempFree, package, L"The download needs",
                            false, errorText)) {
     return false;
   }
-  if (installKnown &&
-      !Enough(installDir, installFree, package, L"Gorm Ek", true, errorText)) {
+  if (installKnown && !Enough(installDir, installFree, package,
+                              L"Gorm Ek needs", true, errorText)) {
     return false;
   }
   return true;

@@ -33,7 +33,7 @@ TEST(RoomCheck, NamesTheFolderWhatIsNeededAndWhatIsFree) {
       {"one drive", temp, dir.path(), kHuge / 2,
        L"There is not enough free space in\n",
        L"\nThe download and Gorm Ek "
-       L"together needs 1099511627776 "
+       L"together need 1099511627776 "
        L"MB, and "},
       {"temporary folder on another drive", otherDrive, dir.path(), kHuge,
        L"There is not enough free space in\nZ:\\tmp\n",
