@@ -9,6 +9,9 @@ import pytest
 REPO = pathlib.Path(__file__).resolve().parents[2]
 PREFIX = pathlib.Path(os.environ.get("GORMEK_PREFIX", REPO / "build" / "wine-prefix"))
 BUILD = REPO / "build" / "release"
+# Every Wine process these tests start carries one run's mark (tools/check
+# passes its own on); the clean-up ends only processes that carry it.
+os.environ.setdefault("GORMEK_RUN", f"pytest-{os.getpid()}")
 
 
 def windows_path(path):

@@ -11,7 +11,12 @@ import urllib.parse
 import urllib.request
 import zipfile
 
+import sys
+
 from conftest import BUILD, PREFIX, REPO, windows_path
+
+sys.path.insert(0, str(REPO / "tools" / "lib"))
+import started  # noqa: E402  (which processes are this run's)
 
 SETUP_EXE = BUILD / "GormEkSetup.exe"
 # The same program built with https://localhost:47443/ as its download site.
@@ -245,19 +250,14 @@ def wait_until(predicate, timeout=20, step=0.1):
 
 
 def prefix_processes():
-    """(Unix pid, argv) of the processes that run in this test prefix."""
-    mine = f"WINEPREFIX={PREFIX}".encode()
-    for entry in pathlib.Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
+    """(Unix pid, argv) of Wine's processes of this run (tools/lib/started.py
+    tells them by the run's mark, never the calling shell)."""
+    for pid in started.wine_pids(os.environ["GORMEK_RUN"]):
         try:
-            cmdline = (entry / "cmdline").read_bytes()
-            environ = (entry / "environ").read_bytes().split(b"\0")
+            cmdline = pathlib.Path(f"/proc/{pid}/cmdline").read_bytes()
         except OSError:
             continue
-        if mine in environ:
-            yield int(entry.name), [a.decode("utf-8", "replace")
-                                    for a in cmdline.split(b"\0") if a]
+        yield pid, [a.decode("utf-8", "replace") for a in cmdline.split(b"\0") if a]
 
 
 def kill_windows_processes(*names):

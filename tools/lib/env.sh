@@ -9,6 +9,10 @@ export GORMEK_CACHE=${GORMEK_CACHE:-/var/cache/gormek-testbench}
 export GORMEK_PREFIX=${GORMEK_PREFIX:-$GORMEK_REPO/build/wine-prefix}
 # The record of the processes the scripts start (tools/leftovers).
 export GORMEK_STARTED=${GORMEK_STARTED:-$GORMEK_REPO/build/started-processes}
+# The mark of this run: the first script of a run sets it, everything it
+# starts inherits it, and the clean-up ends only Wine's processes that carry
+# it. WINEPREFIX would not do: a developer's shell may have it exported.
+export GORMEK_RUN=${GORMEK_RUN:-run-$$-$(date +%s%N)}
 
 gormek_wine_env() {
   export WINEPREFIX=$GORMEK_PREFIX
@@ -49,17 +53,11 @@ gormek_record_started() {
   /usr/bin/python3 "$GORMEK_REPO/tools/lib/started.py" record "$1" "$2" || true
 }
 
-# The ids of the processes that run with this prefix, a wineserver left
-# behind by an earlier prefix at the same path included.
+# The ids of Wine's processes (the server, its helpers, Windows programs)
+# that carry this run's mark; never this shell or its parents, whatever
+# their environment holds.
 gormek_prefix_pids() {
-  local env pid
-  for env in /proc/[0-9]*/environ; do
-    pid=${env#/proc/}
-    pid=${pid%/environ}
-    if { tr '\0' '\n' <"$env"; } 2>/dev/null | grep -qxF "WINEPREFIX=$GORMEK_PREFIX"; then
-      echo "$pid"
-    fi
-  done
+  /usr/bin/python3 "$GORMEK_REPO/tools/lib/started.py" wine-pids "$GORMEK_RUN"
 }
 
 # Records every process of the prefix that runs now (Wine's server, its
@@ -71,8 +69,8 @@ gormek_record_prefix_processes() {
   done
 }
 
-# Ends every process that runs with this prefix, a wineserver left behind by
-# an earlier prefix at the same path included (`wineserver -k` finds only the
+# Ends every Wine process of this run, a wineserver left behind by an
+# earlier prefix at the same path included (`wineserver -k` finds only the
 # server of the prefix folder that exists now).
 gormek_kill_prefix_processes() {
   local pid
