@@ -12,11 +12,14 @@
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "transfer/for_testing.h"
+#include "transfer/resume.h"
 #include "transfer/wininet_api.h"
 
 namespace {
 
 constexpr DWORD kReadSize = 64 * 1024;
+// WinINet's connect, send and receive time-outs.
+constexpr DWORD kTimeoutMs = 15000;
 const wchar_t kWriteFailedText[] =
     L"Could not write the download to disk (is it full?).";
 constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD |
@@ -60,42 +63,16 @@ DWORD StatusCode(const WinInetApi& api, HINTERNET request) {
   return status;
 }
 
-// What tells this file from any other the server may serve under the same
-// name later: its ETag, else its Last-Modified; "" when it has neither.
-std::wstring Validator(const WinInetApi& api, HINTERNET request) {
-  std::wstring validator = HeaderText(api, request, HTTP_QUERY_ETAG);
-  if (validator.empty())
-    validator = HeaderText(api, request, HTTP_QUERY_LAST_MODIFIED);
-  // A value that could end the header line early is never sent back.
-  if (validator.find_first_of(L"\r\n") != std::wstring::npos)
-    validator.clear();
-  return validator;
-}
-
-// True when the answer's Content-Range ("bytes START-END/FULL") starts at
-// `start` and its full length is `full`.
-bool RangeFits(const WinInetApi& api,
-               HINTERNET request,
-               std::int64_t start,
-               std::int64_t full) {
-  const std::wstring range = HeaderText(api, request, HTTP_QUERY_CONTENT_RANGE);
-  const std::wstring unit = L"bytes ";
-  if (range.compare(0, unit.size(), unit) != 0)
-    return false;
-  const std::size_t dash = range.find(L'-', unit.size());
-  const std::size_t slash = range.find(L'/', unit.size());
-  if (dash == std::wstring::npos || slash == std::wstring::npos || dash > slash)
-    return false;
-  const std::wstring_view text(range);
-  const auto number = [](std::wstring_view digits) -> std::int64_t {
-    if (digits.empty() ||
-        digits.find_first_not_of(L"0123456789") != std::wstring_view::npos)
-      return -1;
-    return ParseDecimalSaturating(digits, 0,
-                                  std::numeric_limits<std::int64_t>::max());
-  };
-  return number(text.substr(unit.size(), dash - unit.size())) == start &&
-         number(text.substr(slash + 1)) == full;
+// The answer's own account of itself, for a retry's decision.
+RetryAnswer ReadAnswer(const WinInetApi& api, HINTERNET request) {
+  RetryAnswer answer;
+  answer.status = StatusCode(api, request);
+  answer.contentRange = HeaderText(api, request, HTTP_QUERY_CONTENT_RANGE);
+  answer.contentLength = DeclaredLength(api, request);
+  answer.etag = HeaderText(api, request, HTTP_QUERY_ETAG);
+  answer.validator = ChooseValidator(
+      answer.etag, HeaderText(api, request, HTTP_QUERY_LAST_MODIFIED));
+  return answer;
 }
 
 std::wstring CouldNotReach(const std::wstring& url, DWORD error) {
@@ -165,16 +142,6 @@ BodyEnd ReadBody(const WinInetApi& api,
   }
 }
 
-// The waits before the attempts that follow one without new bytes.
-constexpr std::uint64_t kRetryWaitsMs[] = {1000, 2000, 4000, 8000, 15000};
-
-std::uint64_t RetryWaitMs(int quietAttempts) {
-  if (quietAttempts <= 0)
-    return 0;
-  const int last = static_cast<int>(std::size(kRetryWaitsMs)) - 1;
-  return kRetryWaitsMs[std::min(quietAttempts - 1, last)];
-}
-
 // Waits `ms`, asking onWait every 100 ms with the whole seconds left. False
 // when onWait said stop.
 bool WaitBeforeAttempt(std::uint64_t ms,
@@ -222,44 +189,140 @@ bool IsCertificateError(unsigned long error) {
   }
 }
 
-bool HttpDownload(const std::wstring& url,
-                  std::string* memoryTarget,
-                  const std::wstring& filePath,
-                  const DownloadProgress& onProgress,
-                  std::wstring& errorText,
-                  const DownloadOptions& options) {
-  const WinInetApi* api = LoadWinInet();
-  // Destruction runs in reverse order of declaration: the file, then the
-  // request, then the root handle, on every path.
+namespace {
+
+// One download's fixed parts.
+struct Session {
+  const WinInetApi* api = nullptr;
   UniqueInternet root;
-  if (api) {
-    root.reset(api->InternetOpenW(
-        L"GormEkSetup/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  }
-  if (!root) {
-    errorText = L"No internet access.";
-    return false;
-  }
-  const auto open = [&](const std::wstring& headers) {
+  const std::wstring& url;
+  const DownloadOptions& options;
+
+  HINTERNET Open(const std::wstring& headers) const {
     return api->InternetOpenUrlW(
         root.get(), url.c_str(), headers.empty() ? nullptr : headers.c_str(),
         static_cast<DWORD>(headers.size()), kOpenUrlFlags, 0);
-  };
+  }
+};
 
-  UniqueInternet request(open(L""));
+// Bounds every connect, send and receive, so that an attempt (and a cancel
+// during one) ends in bounded time, not after the system's own time-outs.
+void SetTimeouts(const WinInetApi& api, HINTERNET root) {
+  DWORD ms = kTimeoutMs;
+  for (const DWORD option :
+       {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    api.InternetSetOptionW(root, option, &ms, sizeof(ms));
+  }
+}
+
+std::wstring RangeHeaders(const ResumeState& state) {
+  if (!state.askRange)
+    return L"";
+  return L"Range: bytes=" +
+         UnsignedToWide(static_cast<std::uint64_t>(state.received)) +
+         L"-\r\nIf-Range: " + state.validator + L"\r\n";
+}
+
+std::wstring ServerAnswered(unsigned long status, const std::wstring& url) {
+  return L"The server answered " + UnsignedToWide(status) + L" for\n" + url;
+}
+
+// After a break: waits by the series and asks again until an answer brings
+// the rest of the file (true, to append) or the whole file again (true, the
+// file emptied and its room checked). False with error set when it gives up,
+// with the sentence of the last failure, or is cancelled.
+bool Reconnect(const Session& session,
+               ResumeState& state,
+               UniqueInternet& request,
+               HANDLE file,
+               std::wstring& error) {
+  const std::wstring breakText = error;
+  std::wstring lastFailure = error;
+  const auto& onWait = session.options.onWait;
+  for (;;) {
+    const std::uint64_t now = GetTickCount64();
+    if (ShouldGiveUp(state, now, session.options.giveUpAfterMs)) {
+      error = lastFailure;
+      return false;
+    }
+    const std::uint64_t left =
+        state.aliveAtMs + session.options.giveUpAfterMs - now;
+    if (!WaitBeforeAttempt(std::min(RetryWaitMs(state), left), onWait) ||
+        (onWait && !onWait(0))) {
+      error = L"Cancelled.";
+      return false;
+    }
+    request.reset(session.Open(RangeHeaders(state)));
+    if (!request) {
+      lastFailure = CouldNotReach(session.url, GetLastError());
+      NoteNoAnswer(state);
+      continue;
+    }
+    const RetryAnswer answer = ReadAnswer(*session.api, request.get());
+    const std::int64_t totalBefore = state.total;
+    switch (JudgeRetryAnswer(state, answer)) {
+      case RetryStep::kAppend:
+        return true;
+      case RetryStep::kStartOver:
+        // Emptied first, so that the room check counts the space it frees.
+        if (!Truncate(file)) {
+          error = kWriteFailedText;
+          return false;
+        }
+        return state.total <= 0 || state.total == totalBefore ||
+               !session.options.checkRoom ||
+               session.options.checkRoom(state.total, error);
+      case RetryStep::kTryAgain:
+        lastFailure = ServerAnswered(answer.status, session.url);
+        break;
+      case RetryStep::kMisfit:
+        break;
+      case RetryStep::kGiveUp:
+        error = breakText;
+        return false;
+    }
+    request.reset();
+  }
+}
+
+// HttpDownload with its own error text, which the caller takes only on
+// failure.
+bool Download(const std::wstring& url,
+              std::string* memoryTarget,
+              const std::wstring& filePath,
+              const DownloadProgress& onProgress,
+              std::wstring& error,
+              const DownloadOptions& options) {
+  // Destruction runs in reverse order of declaration: the file, then the
+  // request, then the root handle (in session), on every path.
+  Session session{LoadWinInet(), {}, url, options};
+  if (session.api) {
+    session.root.reset(session.api->InternetOpenW(
+        L"GormEkSetup/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  }
+  if (!session.root) {
+    error = L"No internet access.";
+    return false;
+  }
+  const WinInetApi& api = *session.api;
+  SetTimeouts(api, session.root.get());
+
+  UniqueInternet request(session.Open(L""));
   if (!request) {
-    errorText = CouldNotReach(url, GetLastError());
+    error = CouldNotReach(url, GetLastError());
     return false;
   }
-  const DWORD status = StatusCode(*api, request.get());
+  const DWORD status = StatusCode(api, request.get());
   if (status != 200) {
-    errorText =
-        L"The server answered " + UnsignedToWide(status) + L" for\n" + url;
+    error = ServerAnswered(status, url);
     return false;
   }
 
-  std::int64_t total = DeclaredLength(*api, request.get());
-  if (total > 0 && options.checkRoom && !options.checkRoom(total, errorText))
+  ResumeState state;
+  state.total = DeclaredLength(api, request.get());
+  if (state.total > 0 && options.checkRoom &&
+      !options.checkRoom(state.total, error))
     return false;
 
   UniqueFile file;
@@ -267,11 +330,10 @@ bool HttpDownload(const std::wstring& url,
     file.reset(CreateFileW(filePath.c_str(), GENERIC_WRITE, 0, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-      errorText = L"Could not save the download to " + filePath;
+      error = L"Could not save the download to " + filePath;
       return false;
     }
   }
-
   bool ok = false;
   // A partly written file goes on every path that does not succeed, also
   // when an exception (out of memory in the progress report) ends the call.
@@ -286,99 +348,41 @@ bool HttpDownload(const std::wstring& url,
   // Only a file can be resumed: the version file is small, and a memory
   // target cannot be told apart from what a second answer would append.
   const bool resume = options.resume && file && !memoryTarget;
-  std::wstring validator = resume ? Validator(*api, request.get()) : L"";
-  std::int64_t received = 0;
-  std::int64_t longest = 0;  // what counts as growth after a start over
-  std::uint64_t lastGrowth = GetTickCount64();
-  int quietAttempts = 0;  // attempts in a row that brought no new bytes
-  int misfits = 0;
-  bool retrying = false;
+  if (resume) {
+    state.validator = ReadAnswer(api, request.get()).validator;
+    state.aliveAtMs = GetTickCount64();
+  }
   std::vector<char> buffer(kReadSize);
-  for (;;) {
+  for (bool retrying = false;; retrying = true) {
+    const std::int64_t before = state.received;
     const BodyEnd end =
-        ReadBody(*api, request.get(), memoryTarget, file ? file.get() : nullptr,
-                 buffer, total, received, onProgress, errorText);
-    if (end == BodyEnd::kComplete) {
-      ok = true;
-      return true;
-    }
+        ReadBody(api, request.get(), memoryTarget, file ? file.get() : nullptr,
+                 buffer, state.total, state.received, onProgress, error);
+    if (end == BodyEnd::kComplete)
+      return ok = true;
     // Only a body that has begun to arrive is gone on with: a connection
     // that breaks before its first byte ends the download as it always did.
-    if (end == BodyEnd::kStopped || !resume || (!retrying && received == 0))
+    if (end == BodyEnd::kStopped || !resume ||
+        (!retrying && state.received == 0))
       return false;
-    retrying = true;
-
-    // The body broke: keep what arrived and ask for the rest until the file
-    // has not grown for the whole time allowed.
     request.reset();
-    const std::wstring breakText = errorText;
-    std::wstring lastFailure = errorText;
-    if (received > longest) {
-      longest = received;
-      lastGrowth = GetTickCount64();
-      quietAttempts = 0;
-    } else {
-      ++quietAttempts;
-    }
-    // Bytes of two different files are never spliced: without something
-    // that tells the files apart, or without the full length to check the
-    // answer against, the download starts over.
-    bool startOver = validator.empty() || received == 0 || total <= 0;
-    for (;;) {
-      const std::uint64_t deadline = lastGrowth + options.giveUpAfterMs;
-      const std::uint64_t now = GetTickCount64();
-      if (now >= deadline) {
-        errorText = lastFailure;
-        return false;
-      }
-      if (!WaitBeforeAttempt(
-              std::min(RetryWaitMs(quietAttempts), deadline - now),
-              options.onWait) ||
-          (options.onWait && !options.onWait(0))) {
-        errorText = L"Cancelled.";
-        return false;
-      }
-      const std::wstring headers =
-          startOver ? L""
-                    : L"Range: bytes=" +
-                          UnsignedToWide(static_cast<std::uint64_t>(received)) +
-                          L"-\r\nIf-Range: " + validator + L"\r\n";
-      request.reset(open(headers));
-      if (!request) {
-        lastFailure = CouldNotReach(url, GetLastError());
-        ++quietAttempts;
-        continue;
-      }
-      const DWORD answer = StatusCode(*api, request.get());
-      if (!startOver && answer == 206 &&
-          RangeFits(*api, request.get(), received, total)) {
-        break;  // the rest of the same file: append
-      }
-      if (answer == 200) {
-        // The whole file again: the server ignores ranges, or the file
-        // changed on the server. Start over from byte 0 in the same file.
-        const std::int64_t length = DeclaredLength(*api, request.get());
-        if (length > 0 && length != total && options.checkRoom &&
-            !options.checkRoom(length, errorText)) {
-          return false;
-        }
-        if (!Truncate(file.get())) {
-          errorText = kWriteFailedText;
-          return false;
-        }
-        total = length;
-        validator = Validator(*api, request.get());
-        received = 0;
-        break;
-      }
-      // Another status, a range that does not fit: start over, once.
-      request.reset();
-      if (++misfits >= 2) {
-        errorText = breakText;
-        return false;
-      }
-      startOver = true;
-      ++quietAttempts;
-    }
+    NoteBreak(state, state.received > before, GetTickCount64());
+    if (!Reconnect(session, state, request, file.get(), error))
+      return false;
   }
+}
+
+}  // namespace
+
+bool HttpDownload(const std::wstring& url,
+                  std::string* memoryTarget,
+                  const std::wstring& filePath,
+                  const DownloadProgress& onProgress,
+                  std::wstring& errorText,
+                  const DownloadOptions& options) {
+  std::wstring error;
+  if (Download(url, memoryTarget, filePath, onProgress, error, options))
+    return true;
+  errorText = std::move(error);
+  return false;
 }

@@ -24,14 +24,16 @@ struct DownloadOptions {
 
   // Go on after a break: when the body of a file download breaks after it
   // has begun to arrive (a read fails, or it ends before its declared
-  // length), keep what arrived and ask
-  // again for the rest ("Range" with "If-Range" carrying the first answer's
-  // ETag, else its Last-Modified). A 206 that fits is appended; a 200 starts
-  // over from byte 0 in the same file; anything else starts over once, and a
-  // second misfit ends the download. The first attempt after a break goes at
-  // once; attempts that bring no new bytes wait 1, 2, 4, 8, then 15 s. It
-  // gives up, with the sentence of the last failure, once the file has not
-  // grown beyond its longest length for giveUpAfterMs.
+  // length), keep what arrived and ask again for the rest ("Range" with
+  // "If-Range" carrying the first answer's strong ETag, else its
+  // Last-Modified). A 206 with exactly the rest is appended; a 200 starts
+  // over from byte 0 in the same file (at most kMaxStartOvers times for the
+  // same file); a passing server error (503, ...) keeps the bytes and asks
+  // again later; any other answer starts over, and a second such misfit
+  // after one break ends the download. The first attempt after a break that
+  // brought bytes goes at once; attempts that bring none wait 1, 2, 4, 8,
+  // then 15 s. It gives up, with the sentence of the last failure, once no
+  // byte has arrived for giveUpAfterMs. The decisions are in resume.h.
   bool resume = false;
   std::uint64_t giveUpAfterMs = 120000;
 
@@ -42,7 +44,8 @@ struct DownloadOptions {
 };
 
 // Fetches `url` (used exactly as passed; redirects followed; the cache
-// bypassed; user agent "GormEkSetup/1.0"; status 200 required).
+// bypassed; user agent "GormEkSetup/1.0"; status 200 required; WinINet's
+// connect, send and receive time-outs 15 s each).
 // - memoryTarget: when not null, every received byte is appended to it (it
 //   is not cleared first); more than kMaxMemoryDownload bytes fail the call
 //   as an invalid version file.

@@ -13,6 +13,7 @@ struct WinInetApi {
   decltype(&::HttpQueryInfoW) HttpQueryInfoW;
   decltype(&::InternetReadFile) InternetReadFile;
   decltype(&::InternetCloseHandle) InternetCloseHandle;
+  decltype(&::InternetSetOptionW) InternetSetOptionW;
 };
 
 // The loaded functions, or null when wininet.dll or one of them cannot be

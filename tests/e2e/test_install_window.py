@@ -254,12 +254,12 @@ def fail_package(status):
 
 
 def fail_package_cut(site, root):
-    site.fault("GormEk-0042.zip", "cut-3000+rangefail-500")
+    site.fault("GormEk-0042.zip", "cut-3000+rangefail-416")
     return re.escape("The download was incomplete. Try again.")
 
 
 def fail_package_reset(site, root):
-    site.fault("GormEk-0042.zip", "reset-70000+rangefail-500")
+    site.fault("GormEk-0042.zip", "reset-70000+rangefail-416")
     return re.escape("The download was interrupted.")
 
 

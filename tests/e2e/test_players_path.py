@@ -96,7 +96,7 @@ def test_update_failure_names_the_built_in_host(https_site, clean_machine):
 # nginx; a fault of the built-in site itself is the update-failure test above.
 FAULTS = [
     # (name, the site to use, the sentence as a pattern)
-    ("truncated", HttpsSite.FAULTS + "_f/cut-100000+rangefail-500/",
+    ("truncated", HttpsSite.FAULTS + "_f/cut-100000+rangefail-416/",
      re.escape("The download was incomplete. Try again.")),
     ("expired", "https://localhost:47444/",
      re.escape("Could not reach https://localhost:47444/") + r"version\.txt\?t=\d+" +

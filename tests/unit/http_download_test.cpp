@@ -425,8 +425,16 @@ TEST_F(HttpDownloadTest, ResumeAfterBreaks) {
        nullptr, 0, false},
       {"Last-Modified only", site_, L"_f/noetag/", L"cut-100000" + once, true,
        nullptr, 1, true},
-      {"ranges refused twice", site_, L"_f/rangefail-500/", L"cut-100000",
-       false, L"The download was incomplete. Try again.", 2, false},
+      // A passing server error after a break keeps the bytes.
+      {"break, then a passing 503", site_, L"", L"cut-100000,status-503", true,
+       nullptr, 2, true},
+      {"two breaks, each followed by a passing error", site_, L"",
+       L"cut-100000,status-503,cut-100000,status-502", true, nullptr, 4, true},
+      // A misfit at every break: each starts over, until the start overs of
+      // the same file end it.
+      {"ranges refused at every break", site_, L"_f/rangefail-416/",
+       L"cut-100000", false, L"The download was incomplete. Try again.", 4,
+       false},
       {"through nginx", std::wstring(test::kHttpsFaultSite), L"",
        L"cut-100000" + once, true, nullptr, -1, false},
   };

@@ -1,0 +1,82 @@
+// The decisions of a package download that goes on after a break: what an
+// answer to a retry means, and when to wait, ask again or give up. Pure
+// functions of their inputs (no network, no clock, no sleeping), so that
+// every case is one row of a table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Where a resuming download stands.
+struct ResumeState {
+  std::int64_t received = 0;  // bytes of the current file in the target
+  std::int64_t total = -1;    // its declared length; -1 when none
+  // What tells this file from another the server may serve under the same
+  // name: a strong ETag (quoted) or a Last-Modified date; "" when none.
+  std::wstring validator;
+  bool askRange = false;        // the next request asks for the rest
+  std::uint64_t aliveAtMs = 0;  // GetTickCount64 when bytes last arrived
+  int quietAttempts = 0;        // attempts in a row that brought no bytes
+  int misfits = 0;              // answers since the last break that fit not
+  int startOvers = 0;           // times this same file started over
+};
+
+// What the answer to a retry said.
+struct RetryAnswer {
+  unsigned long status = 0;
+  std::wstring contentRange;        // "" when absent
+  std::int64_t contentLength = -1;  // -1 when absent or unreadable
+  std::wstring etag;                // "" when absent
+  std::wstring validator;           // as ChooseValidator picks it
+};
+
+enum class RetryStep {
+  kAppend,     // a 206 with exactly the rest of the same file
+  kStartOver,  // a 200: the whole file from byte 0 (state now describes it)
+  kTryAgain,   // a passing server error: the bytes stay, ask again later
+  kMisfit,     // an answer that does not fit: the next asks for it all
+  kGiveUp,     // a second misfit in one break, or too many start overs
+};
+
+// At most this many start overs of the same file (same validator and
+// length): a host that breaks every answer at the same place and ignores
+// ranges brings bytes each time, but must still end.
+constexpr int kMaxStartOvers = 3;
+
+// The validator to send in If-Range: the ETag unless it is weak ("W/...",
+// which a server must not honour in If-Range), else Last-Modified; "" when
+// neither can be used or one holds a line break.
+std::wstring ChooseValidator(const std::wstring& etag,
+                             const std::wstring& lastModified);
+
+// Records a break of the body. bytesArrived: the attempt that broke brought
+// at least one byte, which proves the link alive: the quiet series and the
+// give-up clock start again at nowMs. The misfits of the last break are
+// forgotten, and the next request asks for the rest only when the file can
+// be told apart (validator) and checked (declared length).
+void NoteBreak(ResumeState& state, bool bytesArrived, std::uint64_t nowMs);
+
+// Records an attempt that did not get an answer at all (no connection).
+void NoteNoAnswer(ResumeState& state);
+
+// How long to wait before the next attempt: none after an attempt that
+// brought bytes, then 1, 2, 4, 8 and 15 s for each quiet attempt in a row.
+std::uint64_t RetryWaitMs(const ResumeState& state);
+
+// True once no byte has arrived for giveUpAfterMs.
+bool ShouldGiveUp(const ResumeState& state,
+                  std::uint64_t nowMs,
+                  std::uint64_t giveUpAfterMs);
+
+// What the answer to a retry means, and the state it leaves: a 206 is
+// appended only when a range was asked and its Content-Range names exactly
+// the rest (from `received` to the end of `total`), its Content-Length (if
+// any) that many bytes and its ETag (if any) the same file. A 200 starts over
+// (the file changed, or the host ignores ranges) unless it lacks a length
+// that the first answer had. 408, 429, 500, 502, 503 and 504 try again.
+// Anything else is a misfit.
+RetryStep JudgeRetryAnswer(ResumeState& state, const RetryAnswer& answer);
+
+// True for the statuses of a server or proxy that may answer the next
+// request: 408, 429, 500, 502, 503, 504.
+bool IsPassingStatus(unsigned long status);
