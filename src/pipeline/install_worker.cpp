@@ -94,9 +94,14 @@ bool RunStages(const std::wstring& installDir,
   options.onWait = [&progress](int secondsLeft) {
     return progress.Waiting(secondsLeft);
   };
-  // A disk too small is said before minutes of downloading, not after.
-  options.checkRoom = [&installDir](std::int64_t total, std::wstring& error) {
-    return CheckRoomForPackage(TempFolder(), installDir, total, error);
+  // A disk too small is said before minutes of downloading, not after. A
+  // package file of the same name (left by a run that ended abruptly, or the
+  // part of this download emptied for a start over) is about to be
+  // replaced: its space counts as free.
+  options.checkRoom = [&installDir, &packagePath](std::int64_t total,
+                                                  std::wstring& error) {
+    return CheckRoomForPackage(TempFolder(), installDir, total,
+                               FileSize(packagePath), error);
   };
   if (!HttpDownload(PackageUrl(version), nullptr, packagePath, progress,
                     errorText, options)) {

@@ -29,8 +29,19 @@ std::wstring VolumeOf(const std::wstring& path) {
   return volume;
 }
 
-std::wstring Megabytes(std::uint64_t bytes) {
+std::uint64_t PlusSaturating(std::uint64_t free, std::int64_t more) {
+  if (more <= 0)
+    return free;
+  return free + std::min(static_cast<std::uint64_t>(more),
+                         std::numeric_limits<std::uint64_t>::max() - free);
+}
+
+std::wstring MegabytesDown(std::uint64_t bytes) {
   return UnsignedToWide(bytes / kMiB);
+}
+
+std::wstring MegabytesUp(std::uint64_t bytes) {
+  return UnsignedToWide(bytes / kMiB + (bytes % kMiB != 0));
 }
 
 bool Enough(const std::wstring& folder,
@@ -42,7 +53,7 @@ bool Enough(const std::wstring& folder,
   if (free >= needed)
     return true;
   errorText = L"There is not enough free space in\n" + folder + L"\n" + what +
-              L" " + Megabytes(needed) + L" MB, and " + Megabytes(free) +
+              L" " + MegabytesUp(needed) + L" MB, and " + MegabytesDown(free) +
               L" MB are free.";
   if (pickAnother)
     errorText += L"\nFree some space or pick another folder.";
@@ -54,6 +65,7 @@ bool Enough(const std::wstring& folder,
 bool CheckRoomForPackage(const std::wstring& tempFolder,
                          const std::wstring& installDir,
                          std::int64_t packageBytes,
+                         std::int64_t replacedBytes,
                          std::wstring& errorText) {
   if (packageBytes <= 0)
     return true;
@@ -62,6 +74,7 @@ bool CheckRoomForPackage(const std::wstring& tempFolder,
   std::uint64_t installFree = 0;
   const bool tempKnown = FreeBytes(tempFolder, tempFree);
   const bool installKnown = FreeBytes(installDir, installFree);
+  tempFree = PlusSaturating(tempFree, replacedBytes);
 
   const std::wstring volume = VolumeOf(tempFolder);
   if (tempKnown && installKnown && !volume.empty() &&
@@ -73,6 +86,8 @@ bool CheckRoomForPackage(const std::wstring& tempFolder,
         package > std::numeric_limits<std::uint64_t>::max() / 2
             ? std::numeric_limits<std::uint64_t>::max()
             : 2 * package;
+    // What the download frees is on this drive too.
+    installFree = PlusSaturating(installFree, replacedBytes);
     const bool tempSmaller = tempFree <= installFree;
     return Enough(tempSmaller ? tempFolder : installDir,
                   std::min(tempFree, installFree), both,

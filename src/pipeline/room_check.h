@@ -8,10 +8,13 @@
 // and the install folder's drive can hold as much again for the unpacked
 // game; on one drive both amounts are needed there. Free space is what
 // GetDiskFreeSpaceExW gives this user (quotas included); a folder whose free
-// space cannot be read is not checked. On false, errorText names the folder,
-// what is needed and what is free, in MB (MiB, rounded down, as the download
-// line writes them).
+// space cannot be read is not checked. replacedBytes is space the download
+// frees on the temporary folder's drive before it writes (a package file of
+// the same name that it replaces), counted as free there. On false,
+// errorText names the folder, what is needed (in MB, MiB rounded up) and
+// what is free (rounded down), so the two figures never read the same.
 bool CheckRoomForPackage(const std::wstring& tempFolder,
                          const std::wstring& installDir,
                          std::int64_t packageBytes,
+                         std::int64_t replacedBytes,
                          std::wstring& errorText);

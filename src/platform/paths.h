@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 // The temporary folder as GetTempPathW(260) reports it (ending in a
@@ -14,6 +15,9 @@ std::wstring OwnExecutablePath();
 
 // True when path names an existing file (not a folder).
 bool IsFile(const std::wstring& path);
+
+// The size in bytes of the file at path; 0 when it is missing or a folder.
+std::int64_t FileSize(const std::wstring& path);
 
 // SHGetKnownFolderPath(id, KF_FLAG_CREATE), or "" when the lookup fails. The
 // system's buffer is freed on both paths.

@@ -23,26 +23,32 @@ TEST(RoomCheck, NamesTheFolderWhatIsNeededAndWhatIsFree) {
     std::wstring temp;
     std::wstring install;
     std::int64_t package;
+    std::int64_t replaced;  // a package file of that name, about to go
     const wchar_t* starts;  // null: there is room
     const wchar_t* needs;
   };
   const Case cases[] = {
-      {"room on one drive", temp, dir.path(), 1024 * 1024, nullptr, nullptr},
-      {"no declared size", temp, dir.path(), -1, nullptr, nullptr},
+      {"room on one drive", temp, dir.path(), 1024 * 1024, 0, nullptr, nullptr},
+      {"no declared size", temp, dir.path(), -1, 0, nullptr, nullptr},
+      // The file it replaces frees its space first.
+      {"a package of that name is replaced", temp, dir.path(), kHuge / 2,
+       kHuge, nullptr, nullptr},
       // One drive holds both: twice the package is needed there.
-      {"one drive", temp, dir.path(), kHuge / 2,
+      {"one drive", temp, dir.path(), kHuge / 2, 0,
        L"There is not enough free space in\n",
        L"\nThe download and Gorm Ek "
        L"together need 1099511627776 "
        L"MB, and "},
-      {"temporary folder on another drive", otherDrive, dir.path(), kHuge,
-       L"There is not enough free space in\nZ:\\tmp\n",
-       L"\nThe download needs 1099511627776 MB, and "},
+      // What is needed rounds up, what is free down: never "need 1000 MB,
+      // and 1000 MB are free".
+      {"temporary folder on another drive", otherDrive, dir.path(), kHuge + 1,
+       0, L"There is not enough free space in\nZ:\\tmp\n",
+       L"\nThe download needs 1099511627777 MB, and "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::wstring error;
-    const bool ok = CheckRoomForPackage(c.temp, c.install, c.package, error);
+    const bool ok = CheckRoomForPackage(c.temp, c.install, c.package, c.replaced, error);
     EXPECT_EQ(c.starts == nullptr, ok) << test::Narrow(error);
     if (c.starts) {
       EXPECT_EQ(0u, error.rfind(c.starts, 0)) << test::Narrow(error);
