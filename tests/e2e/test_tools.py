@@ -1,0 +1,79 @@
+"""The test bench's own tools touch only what they started: stale pid files,
+a developer's shell with WINEPREFIX exported, and a step that hangs in CI."""
+import os
+import subprocess
+import sys
+import time
+
+from conftest import REPO
+
+sys.path.insert(0, str(REPO / "tools" / "lib"))
+import started  # noqa: E402
+
+
+def alive(proc):
+    return proc.poll() is None
+
+
+def test_stale_pid_files_and_a_shell_with_the_prefix_end_nothing(tmp_path):
+    """A live process the tools did not start, named by every kind of stale
+    pid file the stops read and carrying the prefix in its environment as a
+    developer's shell would, survives every stop and clean-up that
+    tools/check and tools/demo run at their exit."""
+    # A prefix of its own, so that the clean-up's wineserver -k finds no
+    # server and leaves this session's alone.
+    prefix = tmp_path / "prefix"
+    bystander = subprocess.Popen(["sleep", "300"],
+                                 env={**os.environ, "WINEPREFIX": str(prefix)})
+    try:
+        pid = bystander.pid
+        https = tmp_path / "https"
+        https.mkdir()
+        # Written by an older tool (a pid alone), and for a process that
+        # ended, its pid since given to another (a start time that differs).
+        (https / "nginx.pid").write_text(f"{pid}\n")
+        (https / "nginx.owner").write_text(f"{pid} 1\n")
+        (https / "fault-site.pid").write_text(f"{pid}\n")
+        (https / "tls-site.pid").write_text(f"{pid} 1\n")
+        env = {**os.environ, "GORMEK_HTTPS_DIR": str(https)}
+        subprocess.run([str(REPO / "tools" / "https-site"), "stop"], env=env, check=True)
+        for text in (f"{pid}\n", f"{pid} 1\n"):
+            (tmp_path / "site.pid").write_text(text)
+            subprocess.run([str(REPO / "tools" / "site"), "--stop", str(tmp_path / "site.pid")])
+        # A run of its own ends its Wine processes, not a shell that only has
+        # WINEPREFIX exported (tools/check's exit trap).
+        subprocess.run(["bash", "-c", '. "$1"; gormek_end_prefix_processes', "end",
+                        str(REPO / "tools" / "lib" / "env.sh")],
+                       env={**os.environ, "GORMEK_RUN": "another-run",
+                            "GORMEK_PREFIX": str(prefix)}, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.3)
+        assert alive(bystander)
+        # The same pid file written for the process itself does stop it.
+        started.write_pid_file(str(tmp_path / "site.pid"), pid)
+        subprocess.run([str(REPO / "tools" / "site"), "--stop", str(tmp_path / "site.pid")])
+        assert bystander.wait(timeout=10) != 0
+    finally:
+        bystander.kill()
+        bystander.wait()
+
+
+def test_a_step_that_hangs_is_ended_in_bounded_time(tmp_path):
+    """What .ci/run wraps each step in: past the limit, the step's processes
+    are listed and ended, and the step fails with 124."""
+    marker = tmp_path / "never"
+    begin = time.monotonic()
+    result = subprocess.run(
+        [str(REPO / "tools" / "lib" / "time-limit"), "2", "bash", "-c",
+         f"sleep 300 & sleep 301; touch {marker}"],
+        env={**os.environ, "GORMEK_STARTED": str(tmp_path / "started"),
+             "GORMEK_PREFIX": str(tmp_path / "prefix"), "GORMEK_RUN": "another-run"},
+        capture_output=True, text=True, timeout=120)
+    took = time.monotonic() - begin
+    assert result.returncode == 124, result.stderr
+    assert took < 60
+    assert "sleep 300" in result.stderr and "sleep 301" in result.stderr
+    assert "was ended after 2 s" in result.stderr
+    assert not marker.exists()
+    left = subprocess.run(["pgrep", "-f", "^sleep 30[01]$"], capture_output=True)
+    assert left.returncode == 1, left.stdout
