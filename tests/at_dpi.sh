@@ -11,4 +11,4 @@ key='HKCU\Control Panel\Desktop'
 restore() { "$run" reg delete "$key" /v LogPixels /f >/dev/null 2>&1 || true; }
 trap restore EXIT
 "$run" reg add "$key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
-GORMEK_EXPECT_DPI=$dpi "$run" "$@"
+GORMEK_EXPECT_DPI=$dpi "$(dirname "$0")/run_unit_tests.sh" "$@"
