@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr DWORD kStartRetryWaitMs = 500;
+
 // tar.exe reads its arguments in the ANSI code page, so a path with a
 // character that page cannot hold (a Cyrillic user name on a Western system,
 // say) reaches it garbled and cannot be opened. Such a path is handed over
@@ -73,8 +75,18 @@ bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE,
-                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+  // Starting a process can fail for a moment (security software scanning
+  // tar.exe as it starts, a system short of resources): one more try after
+  // a short wait, rather than losing a download that took minutes.
+  bool started = false;
+  for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+    if (attempt > 0)
+      Sleep(kStartRetryWaitMs);
+    started = CreateProcessW(nullptr, writable.data(), nullptr, nullptr,
+                             FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                             &startup, &info);
+  }
+  if (!started) {
     errorText = L"Could not start the unpacker.";
     return false;
   }

@@ -190,6 +190,31 @@ TEST_F(RecordingTarTest, CommandLineConsoleAndExitCode) {
   }
 }
 
+// tar.exe held for a moment (security software scanning it as it starts):
+// the unpack starts it on its second try.
+TEST_F(RecordingTarTest, StartedAgainAfterAMomentaryFailure) {
+  const std::wstring tar = tools_.path() + L"\\tar.exe";
+  HANDLE held = CreateFileW(tar.c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  HANDLE release = CreateThread(
+      nullptr, 0,
+      [](void* h) -> DWORD {
+        Sleep(150);
+        CloseHandle(static_cast<HANDLE>(h));
+        return 0;
+      },
+      held, 0, nullptr);
+  ASSERT_NE(nullptr, release);
+  std::wstring error = L"untouched";
+  EXPECT_TRUE(UnpackPackageWithToolsIn(tools_.path(), test::TestPackage(L"v1.zip"),
+                                       dest_, error));
+  EXPECT_EQ(L"untouched", error);
+  EXPECT_TRUE(test::FileExists(log_));
+  WaitForSingleObject(release, INFINITE);
+  CloseHandle(release);
+}
+
 TEST_F(RecordingTarTest, PathWithAQuoteIsRefusedBeforeAnythingStarts) {
   const std::wstring zip = test::TestPackage(L"v1.zip");
   for (const auto& [from, into] :
