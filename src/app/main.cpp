@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "startup/entry_point.h"
+#include "app/entry_point.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Before anything else: DLLs load from System32 only, never from the

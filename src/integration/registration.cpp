@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "pipeline/version.h"
+#include "core/setup_state.h"
+#include "platform/sizes.h"
 #include "platform/unique_handle.h"
-#include "startup/setup_state.h"
 
 namespace {
 
@@ -34,8 +34,9 @@ void SetDword(HKEY key, const wchar_t* name, DWORD value) {
 
 }  // namespace
 
-void RegisterInstallation(const std::wstring& installDir, int version) {
-  const std::wstring v = FormatVersion(version);
+void RegisterInstallation(const std::wstring& installDir,
+                          const std::wstring& version) {
+  const std::wstring& v = version;
   if (UniqueKey key = CreateUserKey(g_product.uninstallKey)) {
     SetString(key.get(), L"DisplayName", g_product.gameName);
     SetString(key.get(), L"DisplayVersion", v);
@@ -54,26 +55,4 @@ void RegisterInstallation(const std::wstring& installDir, int version) {
     SetString(key.get(), L"InstallDir", installDir);
     SetString(key.get(), L"Version", v);
   }
-}
-
-std::uint64_t FolderSize(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-  if (!find)
-    return 0;
-  std::uint64_t sum = 0;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..")
-      continue;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A junction or directory symlink may lead back to an ancestor.
-      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        sum += FolderSize(folder + L"\\" + name);
-    } else {
-      sum += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) +
-             entry.nFileSizeLow;
-    }
-  } while (FindNextFileW(find.get(), &entry));
-  return sum;
 }

@@ -6,7 +6,7 @@
 
 #include "platform/com_ptr.h"
 #include "platform/paths.h"
-#include "startup/setup_state.h"
+#include "core/setup_state.h"
 
 namespace {
 

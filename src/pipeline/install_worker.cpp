@@ -9,18 +9,18 @@
 
 #include "integration/registration.h"
 #include "integration/shortcuts.h"
-#include "pipeline/for_testing.h"
 #include "pipeline/package_progress.h"
 #include "pipeline/room_check.h"
 #include "pipeline/version.h"
-#include "platform/failure_texts.h"
+#include "core/failure_texts.h"
 #include "platform/paths.h"
+#include "platform/sizes.h"
 #include "platform/processes.h"
 #include "platform/unique_handle.h"
-#include "startup/setup_state.h"
+#include "core/setup_state.h"
 #include "transfer/http_download.h"
 #include "transfer/unpack.h"
-#include "window/worker_messages.h"
+#include "pipeline/worker_messages.h"
 
 const wchar_t kNoTempFolderText[] =
     L"The temporary folder could not be found, so the download has nowhere "
@@ -32,57 +32,60 @@ namespace {
 // arrives.
 constexpr std::uint64_t kGiveUpAfterMs = 2 * 60 * 1000;
 
-// The stages of one run. Returns true and sets finalText on success, or
-// returns false with errorText set.
-bool RunStages(const std::wstring& installDir,
-               bool startMenuShortcut,
-               bool desktopShortcut,
-               bool updateMode,
-               std::wstring& finalText,
-               std::wstring& errorText) {
-  const HWND window = g_state.mainWindow;
+// What every stage of one run shares.
+struct Run {
+  const WorkerJob& job;
+  std::wstring& errorText;
+};
 
-  if (!g_state.waitPids.empty()) {
-    PostStatus(window, L"Waiting for Gorm Ek to close...");
-    WaitForProcesses(g_state.waitPids);
-  }
+void WaitForTheGame(const Run& run) {
+  if (run.job.waitPids.empty())
+    return;
+  PostStatus(run.job.window, L"Waiting for Gorm Ek to close...");
+  WaitForProcesses(run.job.waitPids);
+}
 
-  PostStatus(window, L"Checking for the newest version...");
+// The newest version on the site; 0 with errorText set when it cannot be
+// read or is not a version.
+int ReadNewestVersion(const Run& run) {
+  PostStatus(run.job.window, L"Checking for the newest version...");
   std::string body;
-  if (!HttpDownload(VersionUrl(), &body, L"", {}, errorText))
-    return false;
+  if (!HttpDownload(VersionUrl(), &body, L"", {}, run.errorText))
+    return 0;
   const int version = ParseVersion(body);
-  if (version <= 0) {
-    errorText = L"The version file on the server is not valid.";
-    return false;
-  }
+  if (version <= 0)
+    run.errorText = L"The version file on the server is not valid.";
+  return version > 0 ? version : 0;
+}
 
+// Creates the install folder and proves it can be written to.
+bool PrepareFolder(const Run& run) {
+  const std::wstring& installDir = run.job.installDir;
   const int created =
       SHCreateDirectoryExW(nullptr, installDir.c_str(), nullptr);
   if (created != ERROR_SUCCESS && created != ERROR_FILE_EXISTS &&
       created != ERROR_ALREADY_EXISTS) {
-    errorText = L"Could not create the folder\n" + installDir +
-                L"\nPick another folder.";
+    run.errorText = L"Could not create the folder\n" + installDir +
+                    L"\nPick another folder.";
     return false;
   }
-
   // Nothing is written: the system deletes the file as the handle closes.
   UniqueFile probe(CreateFileW(
       (installDir + L"\\.write-test").c_str(), GENERIC_WRITE, 0, nullptr,
       CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
       nullptr));
   if (!probe) {
-    errorText =
+    run.errorText =
         L"No permission to write to\n" + installDir + L"\nPick another folder.";
     return false;
   }
-  probe.reset();
+  return true;
+}
 
-  const std::wstring packagePath = PackageFilePath(version);
-  if (packagePath.empty()) {
-    errorText = kNoTempFolderText;
-    return false;
-  }
+// Downloads the package to packagePath, reporting progress.
+bool DownloadPackage(const Run& run,
+                     int version,
+                     const std::wstring& packagePath) {
   std::int64_t lastMiB = -1;
   int lastPosition = -1;
   const PackageProgress progress{version, lastMiB, lastPosition};
@@ -98,50 +101,77 @@ bool RunStages(const std::wstring& installDir,
   // package file of the same name (left by a run that ended abruptly, or the
   // part of this download emptied for a start over) is about to be
   // replaced: its space counts as free.
+  const std::wstring& installDir = run.job.installDir;
   options.checkRoom = [&installDir, &packagePath](std::int64_t total,
                                                   std::wstring& error) {
     return CheckRoomForPackage(TempFolder(), installDir, total,
                                FileSize(packagePath), error);
   };
-  if (!HttpDownload(PackageUrl(version), nullptr, packagePath, progress,
-                    errorText, options)) {
-    return false;
-  }
+  return HttpDownload(PackageUrl(version), nullptr, packagePath, progress,
+                      run.errorText, options);
+}
 
-  PostStatus(window, L"Unpacking...");
-  PostProgress(window, 920);
-  const bool unpacked = UnpackPackage(packagePath, installDir, errorText);
+// Unpacks the package into the folder, deletes it, and checks that the
+// game arrived.
+bool UnpackAndCheck(const Run& run, const std::wstring& packagePath) {
+  PostStatus(run.job.window, L"Unpacking...");
+  PostProgress(run.job.window, 920);
+  const bool unpacked =
+      UnpackPackage(packagePath, run.job.installDir, run.errorText);
   DeleteFileW(packagePath.c_str());
   if (!unpacked)
     return false;
-
-  const std::wstring gamePath = installDir + L"\\" + g_product.gameExe;
-  if (!IsFile(gamePath)) {
-    errorText = L"The download did not contain the game.";
+  if (!IsFile(run.job.installDir + L"\\" + g_product.gameExe)) {
+    run.errorText = L"The download did not contain the game.";
     return false;
   }
+  return true;
+}
 
+// The setup copy, the shortcuts (install runs) and the registry: best effort.
+void Integrate(const Run& run, int version) {
+  const WorkerJob& job = run.job;
   // A setup program already in the folder (from an earlier run or the
   // package) is kept, whatever its version.
-  const std::wstring setupCopy = installDir + L"\\" + g_product.setupExe;
+  const std::wstring setupCopy = job.installDir + L"\\" + g_product.setupExe;
   if (!IsFile(setupCopy))
     CopyFileW(OwnExecutablePath().c_str(), setupCopy.c_str(), FALSE);
-  PostProgress(window, 960);
+  PostProgress(job.window, 960);
 
-  if (!updateMode) {
-    PostStatus(window, L"Creating shortcuts...");
-    if (startMenuShortcut)
-      CreateShortcut(StartMenuShortcutPath(), gamePath, installDir);
-    if (desktopShortcut)
-      CreateShortcut(DesktopShortcutPath(), gamePath, installDir);
+  if (!job.updateMode) {
+    PostStatus(job.window, L"Creating shortcuts...");
+    const std::wstring gamePath = job.installDir + L"\\" + g_product.gameExe;
+    if (job.startMenuShortcut)
+      CreateShortcut(StartMenuShortcutPath(), gamePath, job.installDir);
+    if (job.desktopShortcut)
+      CreateShortcut(DesktopShortcutPath(), gamePath, job.installDir);
   }
+  RegisterInstallation(job.installDir, FormatVersion(version));
+  PostProgress(job.window, 1000);
+}
 
-  RegisterInstallation(installDir, version);
-  PostProgress(window, 1000);
-
+// The stages of one run. Returns true and sets finalText on success, or
+// returns false with errorText set.
+bool RunStages(const WorkerJob& job,
+               std::wstring& finalText,
+               std::wstring& errorText) {
+  const Run run{job, errorText};
+  WaitForTheGame(run);
+  const int version = ReadNewestVersion(run);
+  if (version == 0 || !PrepareFolder(run))
+    return false;
+  const std::wstring packagePath = PackageFilePath(version);
+  if (packagePath.empty()) {
+    errorText = kNoTempFolderText;
+    return false;
+  }
+  if (!DownloadPackage(run, version, packagePath) ||
+      !UnpackAndCheck(run, packagePath))
+    return false;
+  Integrate(run, version);
   const std::wstring v = FormatVersion(version);
-  finalText = updateMode ? L"Updated to version " + v + L"."
-                         : L"Gorm Ek " + v + L" is installed.";
+  finalText = job.updateMode ? L"Updated to version " + v + L"."
+                             : L"Gorm Ek " + v + L" is installed.";
   return true;
 }
 
@@ -156,6 +186,8 @@ std::unique_ptr<WorkerJob> MakeWorkerJob(std::wstring installDir,
   job->startMenuShortcut = startMenuShortcut;
   job->desktopShortcut = desktopShortcut;
   job->updateMode = updateMode;
+  job->window = g_state.mainWindow;
+  job->waitPids = g_state.waitPids;
   job->report = std::make_unique<std::wstring>(kOutOfMemoryText);
   return job;
 }
@@ -169,8 +201,7 @@ void InstallWorker(std::unique_ptr<WorkerJob> job) noexcept {
   try {
     std::wstring finalText;
     std::wstring errorText;
-    ok = RunStages(job->installDir, job->startMenuShortcut,
-                   job->desktopShortcut, job->updateMode, finalText, errorText);
+    ok = RunStages(*job, finalText, errorText);
     *job->report = std::move(ok ? finalText : errorText);  // no allocation
   } catch (const std::bad_alloc&) {
     ok = false;
@@ -183,5 +214,5 @@ void InstallWorker(std::unique_ptr<WorkerJob> job) noexcept {
     }
   }
   CoUninitialize();
-  PostDone(g_state.mainWindow, ok, std::move(job->report));
+  PostDone(job->window, ok, std::move(job->report));
 }

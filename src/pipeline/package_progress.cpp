@@ -4,8 +4,8 @@
 
 #include "pipeline/version.h"
 #include "platform/text.h"
-#include "startup/setup_state.h"
-#include "window/worker_messages.h"
+#include "core/setup_state.h"
+#include "pipeline/worker_messages.h"
 
 namespace {
 constexpr std::int64_t kMiB = 1024 * 1024;

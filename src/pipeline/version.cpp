@@ -5,10 +5,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "pipeline/for_testing.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "startup/setup_state.h"
+#include "core/setup_state.h"
 
 std::wstring VersionUrl() {
   return g_state.siteUrl + L"version.txt?t=" + UnsignedToWide(GetTickCount64());

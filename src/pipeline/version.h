@@ -24,3 +24,6 @@ std::wstring PackageUrl(int version);
 // The temporary folder + PackageFileName(version); "" when the temporary
 // folder cannot be determined. The same path for every run of a version.
 std::wstring PackageFilePath(int version);
+
+// "GormEk-" + FormatVersion(version) + ".zip".
+std::wstring PackageFileName(int version);

@@ -4,7 +4,6 @@
 
 #include <shlobj.h>
 
-#include "platform/for_testing.h"
 
 std::wstring TempFolder() {
   wchar_t buffer[MAX_PATH] = {};
@@ -54,15 +53,6 @@ bool IsFile(const std::wstring& path) {
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::int64_t FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    return 0;
-  return static_cast<std::int64_t>(
-      (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
-      data.nFileSizeLow);
-}
 
 std::wstring KnownFolderPath(const GUID& id) {
   PWSTR raw = nullptr;

@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
 // The temporary folder as GetTempPathW(260) reports it (ending in a
@@ -16,9 +15,6 @@ std::wstring OwnExecutablePath();
 // True when path names an existing file (not a folder).
 bool IsFile(const std::wstring& path);
 
-// The size in bytes of the file at path; 0 when it is missing or a folder.
-std::int64_t FileSize(const std::wstring& path);
-
 // SHGetKnownFolderPath(id, KF_FLAG_CREATE), or "" when the lookup fails. The
 // system's buffer is freed on both paths.
 std::wstring KnownFolderPath(const GUID& id);
@@ -29,3 +25,7 @@ extern const GUID kFolderUserProgramFiles;
 extern const GUID kFolderLocalAppData;
 extern const GUID kFolderPrograms;
 extern const GUID kFolderDesktop;
+
+// GetModuleFileNameW(module) into a buffer of `capacity` characters; "" when
+// the call fails or the path does not fit (never a cut, shorter path).
+std::wstring ModulePath(HMODULE module, DWORD capacity);

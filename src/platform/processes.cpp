@@ -22,3 +22,45 @@ void WaitForProcesses(const std::vector<std::uint32_t>& processIds) {
       WaitForSingleObject(process.get(), kWaitPerProcessMs);
   }
 }
+
+std::wstring QuoteArgument(const std::wstring& value) {
+  std::wstring out = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : value) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') {
+      // 2n backslashes give n; the escaped quote needs one more.
+      out.append(backslashes * 2 + 1, L'\\');
+      out += L'"';
+    } else {
+      out.append(backslashes, L'\\');
+      out += c;
+    }
+    backslashes = 0;
+  }
+  // Before the closing quote, backslashes must be doubled to stay literal.
+  out.append(backslashes * 2, L'\\');
+  out += L'"';
+  return out;
+}
+
+UniqueHandleKernel StartProcess(const std::wstring& commandLine,
+                                unsigned long creationFlags,
+                                const std::wstring& currentDirectory) {
+  // CreateProcessW may write into the command line it is given.
+  std::wstring writable = commandLine;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(
+          nullptr, writable.data(), nullptr, nullptr, FALSE, creationFlags,
+          nullptr, currentDirectory.empty() ? nullptr : currentDirectory.c_str(),
+          &startup, &info)) {
+    return UniqueHandleKernel();
+  }
+  UniqueHandleKernel thread(info.hThread);
+  return UniqueHandleKernel(info.hProcess);
+}

@@ -8,10 +8,9 @@
 #include "platform/paths.h"
 #include "platform/processes.h"
 #include "platform/text.h"
-#include "removal/for_testing.h"
-#include "removal/relocation.h"
-#include "startup/install_dir.h"
-#include "startup/setup_state.h"
+#include "relaunch/relaunch.h"
+#include "core/install_dir.h"
+#include "core/setup_state.h"
 
 namespace {
 

@@ -11,7 +11,6 @@
 #include "platform/scope_guard.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
-#include "transfer/for_testing.h"
 #include "transfer/resume.h"
 #include "transfer/wininet_api.h"
 
@@ -286,6 +285,71 @@ bool Reconnect(const Session& session,
   }
 }
 
+// Opens the root handle and the first request, which must answer 200.
+// False with error set otherwise.
+bool OpenFirstAnswer(Session& session,
+                     UniqueInternet& request,
+                     std::wstring& error) {
+  if (session.api) {
+    session.root.reset(session.api->InternetOpenW(
+        L"GormEkSetup/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  }
+  if (!session.root) {
+    error = L"No internet access.";
+    return false;
+  }
+  SetTimeouts(*session.api, session.root.get());
+  request.reset(session.Open(L""));
+  if (!request) {
+    error = CouldNotReach(session.url, GetLastError());
+    return false;
+  }
+  const DWORD status = StatusCode(*session.api, request.get());
+  if (status != 200) {
+    error = ServerAnswered(status, session.url);
+    return false;
+  }
+  return true;
+}
+
+// Where the body goes.
+struct Target {
+  std::string* memory;  // null for none
+  HANDLE file;          // null for none
+  const DownloadProgress& onProgress;
+};
+
+// Reads the body to its end, going on after breaks when resume is set.
+bool ReadToTheEnd(const Session& session,
+                  ResumeState& state,
+                  UniqueInternet& request,
+                  const Target& target,
+                  bool resume,
+                  std::wstring& error) {
+  if (resume) {
+    state.validator = ReadAnswer(*session.api, request.get()).validator;
+    state.aliveAtMs = GetTickCount64();
+  }
+  std::vector<char> buffer(kReadSize);
+  for (bool retrying = false;; retrying = true) {
+    const std::int64_t before = state.received;
+    const BodyEnd end = ReadBody(*session.api, request.get(), target.memory,
+                                 target.file, buffer, state.total,
+                                 state.received, target.onProgress, error);
+    if (end == BodyEnd::kComplete)
+      return true;
+    // Only a body that has begun to arrive is gone on with: a connection
+    // that breaks before its first byte ends the download as it always did.
+    if (end == BodyEnd::kStopped || !resume ||
+        (!retrying && state.received == 0))
+      return false;
+    request.reset();
+    NoteBreak(state, state.received > before, GetTickCount64());
+    if (!Reconnect(session, state, request, target.file, error))
+      return false;
+  }
+}
+
 // HttpDownload with its own error text, which the caller takes only on
 // failure.
 bool Download(const std::wstring& url,
@@ -297,30 +361,11 @@ bool Download(const std::wstring& url,
   // Destruction runs in reverse order of declaration: the file, then the
   // request, then the root handle (in session), on every path.
   Session session{LoadWinInet(), {}, url, options};
-  if (session.api) {
-    session.root.reset(session.api->InternetOpenW(
-        L"GormEkSetup/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  }
-  if (!session.root) {
-    error = L"No internet access.";
+  UniqueInternet request;
+  if (!OpenFirstAnswer(session, request, error))
     return false;
-  }
-  const WinInetApi& api = *session.api;
-  SetTimeouts(api, session.root.get());
-
-  UniqueInternet request(session.Open(L""));
-  if (!request) {
-    error = CouldNotReach(url, GetLastError());
-    return false;
-  }
-  const DWORD status = StatusCode(api, request.get());
-  if (status != 200) {
-    error = ServerAnswered(status, url);
-    return false;
-  }
-
   ResumeState state;
-  state.total = DeclaredLength(api, request.get());
+  state.total = DeclaredLength(*session.api, request.get());
   if (state.total > 0 && options.checkRoom &&
       !options.checkRoom(state.total, error))
     return false;
@@ -344,32 +389,12 @@ bool Download(const std::wstring& url,
         DeleteFileW(filePath.c_str());
     }
   });
-
   // Only a file can be resumed: the version file is small, and a memory
   // target cannot be told apart from what a second answer would append.
   const bool resume = options.resume && file && !memoryTarget;
-  if (resume) {
-    state.validator = ReadAnswer(api, request.get()).validator;
-    state.aliveAtMs = GetTickCount64();
-  }
-  std::vector<char> buffer(kReadSize);
-  for (bool retrying = false;; retrying = true) {
-    const std::int64_t before = state.received;
-    const BodyEnd end =
-        ReadBody(api, request.get(), memoryTarget, file ? file.get() : nullptr,
-                 buffer, state.total, state.received, onProgress, error);
-    if (end == BodyEnd::kComplete)
-      return ok = true;
-    // Only a body that has begun to arrive is gone on with: a connection
-    // that breaks before its first byte ends the download as it always did.
-    if (end == BodyEnd::kStopped || !resume ||
-        (!retrying && state.received == 0))
-      return false;
-    request.reset();
-    NoteBreak(state, state.received > before, GetTickCount64());
-    if (!Reconnect(session, state, request, file.get(), error))
-      return false;
-  }
+  const Target target{memoryTarget, file ? file.get() : nullptr, onProgress};
+  ok = ReadToTheEnd(session, state, request, target, resume, error);
+  return ok;
 }
 
 }  // namespace

@@ -65,3 +65,10 @@ bool HttpDownload(const std::wstring& url,
                   const DownloadProgress& onProgress,
                   std::wstring& errorText,
                   const DownloadOptions& options = {});
+
+// The line added to "Could not reach ..." when a certificate was refused.
+extern const wchar_t kCertificateHint[];
+
+// True for WinINet's errors about a refused certificate (date, name,
+// authority, revocation) and the secure channel.
+bool IsCertificateError(unsigned long error);

@@ -2,11 +2,8 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "platform/paths.h"
-#include "platform/unique_handle.h"
-#include "transfer/for_testing.h"
+#include "platform/processes.h"
 
 namespace {
 
@@ -68,37 +65,24 @@ bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
   const std::wstring commandLine = L"\"" + tar + L"\" -xf \"" +
                                    PathForTar(zipPath) + L"\" -C \"" +
                                    PathForTar(destDir) + L"\"";
-  // CreateProcessW may write into the command line it is given.
-  std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
-  writable.push_back(L'\0');
-
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
   // Starting a process can fail for a moment (security software scanning
   // tar.exe as it starts, a system short of resources): one more try after
   // a short wait, rather than losing a download that took minutes.
-  bool started = false;
-  for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+  UniqueHandleKernel process;
+  for (int attempt = 0; attempt < 2 && !process; ++attempt) {
     if (attempt > 0)
       Sleep(kStartRetryWaitMs);
-    started = CreateProcessW(nullptr, writable.data(), nullptr, nullptr,
-                             FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                             &startup, &info);
+    process = StartProcess(commandLine, CREATE_NO_WINDOW, L"");
   }
-  if (!started) {
+  if (!process) {
     errorText = L"Could not start the unpacker.";
     return false;
   }
-  UniqueHandleKernel process(info.hProcess);
-  UniqueHandleKernel thread(info.hThread);
-
   WaitForSingleObject(process.get(), INFINITE);
   // A failed read leaves 1 and counts as a failure.
   DWORD exitCode = 1;
   GetExitCodeProcess(process.get(), &exitCode);
   process.reset();
-  thread.reset();
 
   if (exitCode != 0) {
     errorText = L"Unpacking failed. Make sure Gorm Ek is closed and try again.";

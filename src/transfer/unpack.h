@@ -13,3 +13,13 @@
 bool UnpackPackage(const std::wstring& zipPath,
                    const std::wstring& destDir,
                    std::wstring& errorText);
+
+// UnpackPackage with the directory that holds tar.exe given: the tests
+// cannot take tar.exe away from the system directory they share.
+bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
+                              const std::wstring& zipPath,
+                              const std::wstring& destDir,
+                              std::wstring& errorText);
+
+// The failure text for a path that holds a double quote.
+extern const wchar_t kQuoteInPathText[];

@@ -2,9 +2,8 @@
 
 #include <commctrl.h>
 
-#include "startup/install_dir.h"
-#include "startup/setup_state.h"
-#include "window/for_testing.h"
+#include "core/install_dir.h"
+#include "core/setup_state.h"
 #include "window/window_actions.h"
 
 namespace {

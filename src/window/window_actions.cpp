@@ -9,12 +9,11 @@
 #include <string>
 
 #include "pipeline/install_worker.h"
-#include "platform/failure_texts.h"
+#include "core/failure_texts.h"
 #include "platform/com_ptr.h"
-#include "startup/install_dir.h"
-#include "startup/setup_state.h"
-#include "window/for_testing.h"
-#include "window/worker_messages.h"
+#include "core/install_dir.h"
+#include "core/setup_state.h"
+#include "pipeline/worker_messages.h"
 
 namespace {
 
@@ -353,4 +352,10 @@ std::wstring UpdateFailureText(const std::wstring& errorText) {
   return L"The update failed:\n" + errorText +
          L"\n\nYou can also download the installer again from " +
          kDefaultSiteHost + L".";
+}
+
+std::wstring ReadFolderBoxText(HWND edit) {
+  wchar_t buffer[MAX_PATH] = {};
+  GetWindowTextW(edit, buffer, MAX_PATH);
+  return std::wstring(buffer);
 }

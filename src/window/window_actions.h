@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
 // Control ids of the buttons the window procedure acts on.
 constexpr int IDC_BROWSE = 101;
 constexpr int IDC_INSTALL = 102;
@@ -33,3 +36,19 @@ void FocusControl(HWND control) noexcept;
 // after every message, so the look follows the focus however it moved (Tab,
 // a click, the program itself).
 void ShowDefaultButton() noexcept;
+
+// The folder box's text as the check reads it: at most 259 characters.
+std::wstring ReadFolderBoxText(HWND edit);
+
+struct WorkerJob;
+
+// Starts InstallWorker(job) on a detached thread, which then owns the job;
+// false when the system could not start one (the job stays with the caller).
+// The tests replace it to simulate that.
+extern bool (*g_startWorkerThread)(std::unique_ptr<WorkerJob>& job);
+
+// The failure text when no worker thread could be started.
+extern const wchar_t kNoThreadText[];
+
+// The update-failure box's text for a worker's error text.
+std::wstring UpdateFailureText(const std::wstring& errorText);

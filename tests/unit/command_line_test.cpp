@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "startup/for_testing.h"
-#include "startup/command_line.h"
-#include "startup/setup_state.h"
+#include "app/entry_point.h"
+#include "app/command_line.h"
+#include "core/setup_state.h"
 #include "test_support.h"
 
 namespace {

@@ -21,6 +21,8 @@
 #include <string>
 
 #include "integration/registration.h"
+#include "pipeline/version.h"
+#include "platform/sizes.h"
 #include "integration/shortcuts.h"
 #include "transfer/http_download.h"
 #include "transfer/unpack.h"
@@ -105,7 +107,7 @@ TEST_F(HandlesTest, OperationsLeaveNoHandleBehind) {
   ExpectNoLeak("unpack corrupt", [&] {
     UnpackPackage(test::TestPackage(L"corrupt.zip"), dest, error);
   });
-  ExpectNoLeak("register", [&] { RegisterInstallation(dest, 42); });
+  ExpectNoLeak("register", [&] { RegisterInstallation(dest, FormatVersion(42)); });
   ExpectNoLeak("folder size", [&] { FolderSize(dir.path()); });
   ExpectNoLeak("shortcut", [&] {
     CreateShortcut(dir.path() + L"\\x.lnk", dest + L"\\Gorm Ek.exe", dest);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/for_testing.h"
+#include "transfer/http_download.h"
 #include "platform/paths.h"
 #include "transfer/http_download.h"
 #include "transfer/wininet_api.h"

@@ -8,9 +8,10 @@
 
 #include <string>
 
-#include "startup/for_testing.h"
-#include "startup/install_dir.h"
-#include "startup/setup_state.h"
+#include "core/install_dir.h"
+#include "window/window_actions.h"
+#include "core/install_dir.h"
+#include "core/setup_state.h"
 #include "test_support.h"
 
 namespace {

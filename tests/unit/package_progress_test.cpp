@@ -11,7 +11,7 @@
 
 #include "pipeline/package_progress.h"
 #include "transfer/http_download.h"
-#include "window/worker_messages.h"
+#include "pipeline/worker_messages.h"
 #include "test_support.h"
 
 namespace {

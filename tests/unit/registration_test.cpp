@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "integration/registration.h"
-#include "startup/setup_state.h"
+#include "pipeline/version.h"
+#include "platform/sizes.h"
+#include "core/setup_state.h"
 #include "test_support.h"
 
 namespace {
@@ -82,7 +84,7 @@ class RegistrationTest : public test::StateTest {};
 TEST_F(RegistrationTest, EveryValueWithTypeAndExactData) {
   // The folder need not exist: its size is then 0.
   const std::wstring dir = L"D:\\Games\\Gorm Ek";
-  RegisterInstallation(dir, 42);
+  RegisterInstallation(dir, FormatVersion(42));
   const wchar_t* u = g_product.uninstallKey;
   ExpectString(u, L"DisplayName", L"Gorm Ek");
   ExpectString(u, L"DisplayVersion", L"0042");
@@ -107,7 +109,7 @@ TEST_F(RegistrationTest, EveryValueWithTypeAndExactData) {
 }
 
 TEST_F(RegistrationTest, LongVersionsAreWrittenInFull) {
-  RegisterInstallation(L"C:\\G\\Gorm Ek", 123456);
+  RegisterInstallation(L"C:\\G\\Gorm Ek", FormatVersion(123456));
   ExpectString(g_product.uninstallKey, L"DisplayVersion", L"123456");
   ExpectString(g_product.settingsKey, L"Version", L"123456");
 }
@@ -117,8 +119,8 @@ TEST_F(RegistrationTest, ReinstallRewritesAndKeepsUnknownValues) {
   test::WriteFileBytes(dir.path() + L"\\Gorm Ek.exe", std::string(3000, 'x'));
   test::SetUserString(g_product.uninstallKey, L"Publisher", L"Someone");
   test::SetUserString(g_product.settingsKey, L"Language", L"de");
-  RegisterInstallation(L"C:\\Old\\Gorm Ek", 1);
-  RegisterInstallation(dir.path(), 2);
+  RegisterInstallation(L"C:\\Old\\Gorm Ek", FormatVersion(1));
+  RegisterInstallation(dir.path(), FormatVersion(2));
   ExpectString(g_product.uninstallKey, L"Publisher", L"Someone");
   ExpectString(g_product.settingsKey, L"Language", L"de");
   ExpectString(g_product.uninstallKey, L"InstallLocation", dir.path());
@@ -127,7 +129,7 @@ TEST_F(RegistrationTest, ReinstallRewritesAndKeepsUnknownValues) {
   ExpectDword(g_product.uninstallKey, L"EstimatedSize", 2);
   // A later file is counted on the next run.
   test::WriteFileBytes(dir.path() + L"\\left over.dat", std::string(5000, 'y'));
-  RegisterInstallation(dir.path(), 3);
+  RegisterInstallation(dir.path(), FormatVersion(3));
   ExpectDword(g_product.uninstallKey, L"EstimatedSize", 7);
 }
 
@@ -155,7 +157,7 @@ TEST_F(RegistrationTest, RefusedUninstallKeyStillWritesSettings) {
     RegCloseKey(probe);
   if (!refused)
     GTEST_SKIP() << "this Wine does not enforce registry key security";
-  RegisterInstallation(L"C:\\G\\Gorm Ek", 5);
+  RegisterInstallation(L"C:\\G\\Gorm Ek", FormatVersion(5));
   ExpectString(g_product.settingsKey, L"InstallDir", L"C:\\G\\Gorm Ek");
   ExpectString(g_product.settingsKey, L"Version", L"0005");
 }

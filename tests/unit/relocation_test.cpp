@@ -9,16 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "removal/for_testing.h"
-#include "platform/for_testing.h"
-#include "startup/for_testing.h"
-#include "platform/paths.h"
-#include "removal/relocation.h"
-#include "removal/stale_copies.h"
+#include "platform/processes.h"
+#include "relaunch/relaunch.h"
 #include "removal/uninstall.h"
-#include "startup/command_line.h"
-#include "startup/entry_point.h"
-#include "startup/setup_state.h"
+#include "platform/paths.h"
+#include "app/entry_point.h"
+#include "platform/paths.h"
+#include "relaunch/relaunch.h"
+#include "relaunch/stale_copies.h"
+#include "removal/uninstall.h"
+#include "app/command_line.h"
+#include "app/entry_point.h"
+#include "core/setup_state.h"
 #include "test_support.h"
 
 namespace {

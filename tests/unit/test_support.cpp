@@ -7,9 +7,27 @@
 
 #include <algorithm>
 
-#include "startup/for_testing.h"
 #include "win_helpers.h"
-#include "window/worker_messages.h"
+#include "core/setup_state.h"
+#include "pipeline/worker_messages.h"
+
+// Puts every field of g_state back to its initial value: the tests run many
+// scenarios in one process.
+void ResetSetupState() {
+  g_state.updateMode = false;
+  g_state.installDir.clear();
+  g_state.waitPids.clear();
+  g_state.siteUrl = kDefaultSiteUrl;
+  g_state.mainWindow = g_state.folderEdit = g_state.browseButton = nullptr;
+  g_state.startMenuCheck = g_state.desktopCheck = g_state.launchCheck = nullptr;
+  g_state.statusLabel = g_state.progressBar = nullptr;
+  g_state.installButton = g_state.cancelButton = nullptr;
+  g_state.normalFont = g_state.titleFont = nullptr;
+  g_state.dpi = 96;
+  g_state.lastFocus = g_state.focusBeforeRun = nullptr;
+  g_state.cancelRequested.store(false);
+  g_state.workerRunning = g_state.finished = g_state.cancelPending = false;
+}
 
 namespace test {
 
@@ -108,6 +126,7 @@ bool InThrowawayPrefix() {
                       &size) == ERROR_SUCCESS &&
          value == 1;
 }
+
 
 void StateTest::SetUp() {
   // These tests delete the game's registry keys: never on a machine where

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "startup/setup_state.h"
+#include "core/setup_state.h"
+
+// Puts every field of g_state back to its initial value: the tests run many
+// scenarios in one process.
+void ResetSetupState();
 
 namespace test {
 

@@ -6,13 +6,13 @@
 #include <string>
 #include <thread>
 
-#include "removal/for_testing.h"
+#include "removal/uninstall.h"
 #include "platform/paths.h"
 #include "platform/processes.h"
 #include "platform/unique_handle.h"
-#include "removal/relocation.h"
+#include "relaunch/relaunch.h"
 #include "removal/uninstall.h"
-#include "startup/setup_state.h"
+#include "core/setup_state.h"
 #include "test_support.h"
 
 namespace {

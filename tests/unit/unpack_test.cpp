@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "transfer/for_testing.h"
+#include "transfer/unpack.h"
 #include "platform/paths.h"
 #include "transfer/unpack.h"
 #include "test_support.h"

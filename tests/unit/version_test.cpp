@@ -5,10 +5,11 @@
 
 #include <string>
 
-#include "pipeline/for_testing.h"
+#include "pipeline/install_worker.h"
+#include "pipeline/version.h"
 #include "pipeline/version.h"
 #include "platform/paths.h"
-#include "startup/setup_state.h"
+#include "core/setup_state.h"
 #include "test_support.h"
 
 namespace {

@@ -12,17 +12,17 @@
 #include <thread>
 #include <vector>
 
-#include "platform/failure_texts.h"
-#include "window/for_testing.h"
-#include "startup/for_testing.h"
+#include "core/failure_texts.h"
+#include "window/setup_window.h"
+#include "window/window_actions.h"
 #include "pipeline/install_worker.h"
-#include "startup/entry_point.h"
-#include "startup/setup_state.h"
+#include "app/entry_point.h"
+#include "core/setup_state.h"
 #include "window/setup_window.h"
 #include "window/window_actions.h"
 #include <commctrl.h>
 
-#include "window/worker_messages.h"
+#include "pipeline/worker_messages.h"
 #include "test_support.h"
 
 namespace {

@@ -13,3 +13,7 @@
 // folder, else the window); or install (the default folder, then the
 // window). Returns the exit code: 0 on every path.
 int RunProgram(HINSTANCE instance);
+
+// The arguments an update hands to its temporary copy: "/update", the
+// folder, then "/pid" and each id of g_state.waitPids as unsigned decimal.
+std::vector<std::wstring> UpdateRelaunchArguments();

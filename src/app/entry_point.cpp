@@ -1,19 +1,18 @@
-#include "startup/entry_point.h"
+#include "app/entry_point.h"
 
 #include <objbase.h>
 
 #include <new>
 
-#include "startup/for_testing.h"
-#include "platform/failure_texts.h"
+#include "core/failure_texts.h"
 #include "platform/scope_guard.h"
 #include "platform/text.h"
-#include "removal/relocation.h"
-#include "removal/stale_copies.h"
+#include "relaunch/relaunch.h"
+#include "relaunch/stale_copies.h"
 #include "removal/uninstall.h"
-#include "startup/command_line.h"
-#include "startup/install_dir.h"
-#include "startup/setup_state.h"
+#include "app/command_line.h"
+#include "core/install_dir.h"
+#include "core/setup_state.h"
 #include "window/setup_window.h"
 
 std::vector<std::wstring> UpdateRelaunchArguments() {

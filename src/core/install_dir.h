@@ -19,10 +19,13 @@ std::wstring ReadRegisteredInstallDir();
 // programs folder + "\Gorm Ek". Not normalised.
 void SetDefaultInstallDir();
 
-// The folder box's text as the check reads it: at most 259 characters.
-std::wstring ReadFolderBoxText(HWND edit);
 
 // The full-path check of the Install button: sets g_state.installDir to
 // NormalizeInstallDir(boxText) in every case and returns whether it is
 // accepted: at least three characters with a colon as the second.
 bool AcceptInstallDir(const std::wstring& boxText);
+
+// The per-user programs folder: FOLDERID_UserProgramFiles, else (that lookup
+// fails under Wine) FOLDERID_LocalAppData + "\Programs", which is its own
+// default on Windows; "" when both fail.
+std::wstring UserProgramsFolder();

@@ -1,4 +1,4 @@
-#include "startup/command_line.h"
+#include "app/command_line.h"
 
 #include <windows.h>
 
@@ -8,8 +8,8 @@
 #include <limits>
 
 #include "platform/text.h"
-#include "startup/install_dir.h"
-#include "startup/setup_state.h"
+#include "core/install_dir.h"
+#include "core/setup_state.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
-#include "startup/install_dir.h"
+#include "core/install_dir.h"
 
-#include "startup/for_testing.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "startup/setup_state.h"
+#include "core/setup_state.h"
 
 namespace {
 
@@ -52,11 +51,6 @@ void SetDefaultInstallDir() {
     g_state.installDir = UserProgramsFolder() + kFolderSuffix;
 }
 
-std::wstring ReadFolderBoxText(HWND edit) {
-  wchar_t buffer[MAX_PATH] = {};
-  GetWindowTextW(edit, buffer, MAX_PATH);
-  return std::wstring(buffer);
-}
 
 bool AcceptInstallDir(const std::wstring& boxText) {
   g_state.installDir = NormalizeInstallDir(boxText);

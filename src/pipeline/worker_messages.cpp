@@ -1,4 +1,4 @@
-#include "window/worker_messages.h"
+#include "pipeline/worker_messages.h"
 
 void PostStatus(HWND window, const std::wstring& text) {
   PostMessageW(window, WM_SETUP_STATUS, 0,

@@ -23,3 +23,8 @@ bool IsRunningFromFolder(const std::wstring& folder);
 // handles are closed at once); false when the temporary folder is unknown,
 // the copy or the start failed.
 bool RelaunchFromTempCopy(const std::vector<std::wstring>& arguments);
+
+// The relaunch command line for a copy at copyPath.
+std::wstring RelaunchCommandLine(const std::wstring& copyPath,
+                                 const std::vector<std::wstring>& arguments,
+                                 unsigned long processId);

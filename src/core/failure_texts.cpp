@@ -1,4 +1,4 @@
-#include "platform/failure_texts.h"
+#include "core/failure_texts.h"
 
 const wchar_t kOutOfMemoryText[] =
     L"The computer ran out of memory. Close other programs and try again.";

@@ -1,4 +1,4 @@
-#include "removal/stale_copies.h"
+#include "relaunch/stale_copies.h"
 
 #include <windows.h>
 
