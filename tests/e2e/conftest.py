@@ -1,34 +1,17 @@
 """Shared helpers of the end-to-end tests: the repository, the Wine prefix of
 the test bench, and running Windows programs in it."""
 import os
-import subprocess
 import pathlib
+import subprocess
+import sys
 
 import pytest
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
-PREFIX = pathlib.Path(os.environ.get("GORMEK_PREFIX", REPO / "build" / "wine-prefix"))
-BUILD = REPO / "build" / "release"
-# Every Wine process these tests start carries one run's mark (tools/check
-# passes its own on); the clean-up ends only processes that carry it.
-os.environ.setdefault("GORMEK_RUN", f"pytest-{os.getpid()}")
-
-
-def windows_path(path):
-    """The Windows view of a Unix path: Wine maps / to drive Z:."""
-    return "Z:" + str(path).replace("/", "\\")
-
-
-def wine(*args, timeout=120, cwd=None):
-    """Runs a Windows program in the test prefix; returns its exit code.
-
-    Output goes to files, never pipes: Wine's helper processes can inherit
-    pipes and keep a reader waiting."""
-    log = pathlib.Path(os.environ.get("TMPDIR", "/tmp")) / f"gormek-wine-{os.getpid()}.log"
-    with open(log, "ab") as out:
-        return subprocess.run([str(REPO / "tools" / "wine-run"), *map(str, args)],
-                              stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                              timeout=timeout, cwd=cwd).returncode
+# The harness (tools/lib, shared with the demo and the bench) holds the
+# paths of the test bench and runs Windows programs in its prefix.
+sys.path.insert(0, str(REPO / "tools" / "lib"))
+from harness import BUILD, PREFIX, wine, windows_path  # noqa: E402,F401
 
 
 @pytest.fixture(scope="session", autouse=True)

@@ -13,11 +13,12 @@
 #include <thread>
 
 #include "integration/registration.h"
+#include "platform/sizes.h"
 #include "pipeline/package_progress.h"
-#include "startup/setup_state.h"
+#include "core/setup_state.h"
 #include "transfer/http_download.h"
 #include "transfer/unpack.h"
-#include "window/worker_messages.h"
+#include "pipeline/worker_messages.h"
 
 namespace {
 

@@ -8,7 +8,7 @@ import sys
 import time
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(REPO / "tests" / "e2e"))
+sys.path.insert(0, str(REPO / "tools" / "lib"))
 
 OUT = REPO / "build" / "demo"
 INTERACTIVE = bool(os.environ.get("DISPLAY"))
@@ -29,7 +29,6 @@ def wine_env_run(*cmd):
 
 
 def start_xvfb():
-    sys.path.insert(0, str(REPO / "tools" / "lib"))
     import started
     for n in range(90, 110):
         if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):

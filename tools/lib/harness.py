@@ -1,5 +1,6 @@
 """Drives the real GormEkSetup.exe under Wine: a local download site with the
-sample game, the UI driver, and the prefix's files and registry."""
+sample game, the UI driver, and the prefix's files and registry. Used by the
+end-to-end tests (tests/e2e) and by the demo, the bench and the screenshots."""
 import json
 import os
 import pathlib
@@ -13,15 +14,38 @@ import zipfile
 
 import sys
 
-from conftest import BUILD, PREFIX, REPO, windows_path
+REPO = pathlib.Path(__file__).resolve().parents[2]
+PREFIX = pathlib.Path(os.environ.get("GORMEK_PREFIX", REPO / "build" / "wine-prefix"))
+BUILD = REPO / "build" / "release"
+# Every Wine process a run starts carries one run's mark (tools/check and
+# the other scripts pass their own on); the clean-up ends only processes
+# that carry it.
+os.environ.setdefault("GORMEK_RUN", f"python-{os.getpid()}")
 
 sys.path.insert(0, str(REPO / "tools" / "lib"))
 import started  # noqa: E402  (which processes are this run's)
 
+
+def windows_path(path):
+    """The Windows view of a Unix path: Wine maps / to drive Z:."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wine(*args, timeout=120, cwd=None):
+    """Runs a Windows program in the test prefix; returns its exit code.
+
+    Output goes to files, never pipes: Wine's helper processes can inherit
+    pipes and keep a reader waiting."""
+    log = pathlib.Path(os.environ.get("TMPDIR", "/tmp")) / f"gormek-wine-{os.getpid()}.log"
+    with open(log, "ab") as out:
+        return subprocess.run([str(REPO / "tools" / "wine-run"), *map(str, args)],
+                              stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                              timeout=timeout, cwd=cwd).returncode
+
 SETUP_EXE = BUILD / "GormEkSetup.exe"
 # The same program built with https://localhost:47443/ as its download site.
 SETUP_EXE_HTTPS = REPO / "build" / "players-path" / "GormEkSetup.exe"
-DRIVER = BUILD / "tests" / "ui_driver.exe"
+DRIVER = BUILD / "tools" / "ui_driver.exe"
 GAME_EXE = BUILD / "sample" / "Gorm Ek.exe"
 WINE_RUN = REPO / "tools" / "wine-run"
 USER = PREFIX / "drive_c" / "users" / pwd.getpwuid(os.getuid()).pw_name

@@ -6,7 +6,6 @@ import subprocess
 import sys
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(REPO / "tests" / "e2e"))
 sys.path.insert(0, str(REPO / "tools" / "lib"))
 
 from demo import start_xvfb, wine_env_run  # noqa: E402
@@ -27,7 +26,7 @@ def main():
     wine_env_run("wineserver", "-k")
     xvfb, display = start_xvfb()
     os.environ["DISPLAY"] = display
-    from conftest import wine
+    from harness import wine
     from harness import SetupProcess, Site, driver, one
     import tempfile
     site = Site(pathlib.Path(tempfile.mkdtemp(prefix="gormek-shots-")))
