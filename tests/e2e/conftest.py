@@ -75,7 +75,7 @@ def signed_setup(tmp_path_factory):
             "studio.pfx", "-passout", "pass:pfx password")
     signed = d / "GormEkSetup.exe"
     subprocess.run([str(REPO / "tools" / "sign"), "--pfx", str(d / "studio.pfx"), "--url",
-                    "https://studio.example/gormek", "--ca", str(d / "ca.pem"),
+                    "https://studio.example/gormek", "--ca", str(d / "ca.pem"), "--no-timestamp",
                     str(BUILD / "GormEkSetup.exe"), str(signed)], check=True,
                    env={**os.environ, "GORMEK_SIGN_PASSWORD": "pfx password"},
                    stdout=subprocess.DEVNULL)
