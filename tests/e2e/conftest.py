@@ -50,6 +50,19 @@ def clean_machine():
     kill_windows_processes("GormEkSetup", "Gorm Ek.exe")
 
 
+def authority(d, stem, name):
+    """A throwaway certificate authority STEM.key and STEM.pem in folder d,
+    named name; returns a function that runs openssl in d."""
+    def openssl(*args):
+        subprocess.run(["openssl", *args], cwd=d, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{stem}.key",
+            "-out", f"{stem}.pem", "-days", "30", "-subj", f"/CN={name}",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign")
+    return openssl
+
+
 @pytest.fixture(scope="session")
 def signed_setup(tmp_path_factory):
     """The release exe signed by tools/sign with a throwaway code-signing
@@ -59,13 +72,7 @@ def signed_setup(tmp_path_factory):
     ext.write_text("[leaf]\nbasicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
                    "extendedKeyUsage=codeSigning\n")
 
-    def openssl(*args):
-        subprocess.run(["openssl", *args], cwd=d, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
-            "ca.pem", "-days", "30", "-subj", "/CN=GormEk Test Code Signing CA",
-            "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign")
+    openssl = authority(d, "ca", "GormEk Test Code Signing CA")
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "studio.key", "-out",
             "studio.csr", "-subj", "/CN=GormEk Test Studio")
     openssl("x509", "-req", "-in", "studio.csr", "-CA", "ca.pem", "-CAkey", "ca.key",

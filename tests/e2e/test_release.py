@@ -8,7 +8,7 @@ import threading
 
 import pytest
 
-from conftest import BUILD, REPO
+from conftest import BUILD, REPO, authority
 
 
 def verifies(exe, ca):
@@ -87,14 +87,7 @@ def time_stamps(tmp_path_factory):
     """A local RFC 3161 time-stamp authority (openssl ts behind a few lines of
     HTTP) with an authority of its own: (URL, the authority's certificate)."""
     d = tmp_path_factory.mktemp("tsa")
-
-    def openssl(*args):
-        subprocess.run(["openssl", *args], cwd=d, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "tsaca.key", "-out",
-            "tsaca.pem", "-days", "30", "-subj", "/CN=GormEk Test TSA CA",
-            "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign")
+    openssl = authority(d, "tsaca", "GormEk Test TSA CA")
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "tsa.key", "-out", "tsa.csr",
             "-subj", "/CN=GormEk Test TSA")
     (d / "ext.cnf").write_text("[tsa]\nbasicConstraints=CA:FALSE\n"
