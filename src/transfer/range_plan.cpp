@@ -1,0 +1,42 @@
+#include "transfer/range_plan.h"
+
+#include <algorithm>
+
+RangePlan PlanRanges(const ZipIndex& index,
+                     const std::vector<std::size_t>& wanted,
+                     std::uint64_t mergeGap) {
+  // Each entry ends where the next one (in the file's order) begins.
+  std::vector<std::size_t> order(index.entries.size());
+  for (std::size_t i = 0; i < order.size(); ++i)
+    order[i] = i;
+  std::sort(order.begin(), order.end(), [&index](std::size_t a, std::size_t b) {
+    return index.entries[a].localHeaderOffset <
+           index.entries[b].localHeaderOffset;
+  });
+  std::vector<bool> want(index.entries.size(), false);
+  for (const std::size_t w : wanted) {
+    if (w < want.size())
+      want[w] = true;
+  }
+  RangePlan plan;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (!want[order[i]])
+      continue;
+    const std::uint64_t start = index.entries[order[i]].localHeaderOffset;
+    const std::uint64_t end =
+        i + 1 < order.size() ? index.entries[order[i + 1]].localHeaderOffset
+                             : index.end.centralDirectoryOffset;
+    plan.spans.push_back({order[i], start, end});
+    if (!plan.ranges.empty() && start - plan.ranges.back().end <= mergeGap)
+      plan.ranges.back().end = end;
+    else
+      plan.ranges.push_back({start, end});
+  }
+  for (const ByteRange& r : plan.ranges)
+    plan.bytes += r.end - r.start;
+  return plan;
+}
+
+bool WorthFetchingApart(std::uint64_t planBytes, std::uint64_t packageBytes) {
+  return planBytes <= packageBytes / 2;
+}
