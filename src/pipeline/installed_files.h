@@ -1,0 +1,39 @@
+// The installed game against a package's index: which entries the folder
+// already holds byte for byte, so that an update fetches only the others.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "transfer/zip_index.h"
+
+// The path, relative to the install folder, that tar.exe writes for an
+// entry: its name decoded (UTF-8 when the entry says so, else code page 437)
+// with "/" turned into "\". A folder entry keeps no trailing separator.
+// False when the name could leave the folder (an absolute path, a drive, a
+// ".." part, an empty name): such a package goes to tar.exe whole, where its
+// own checks apply.
+bool EntryRelativePath(const ZipEntry& entry, std::wstring& relative);
+
+enum class CompareResult {
+  kCompared,    // changed lists every entry that differs
+  kUnsafeName,  // an entry's name could leave the folder: fetch it all
+  kCancelled,   // onProgress said stop
+};
+
+// Called after every block read with the bytes read so far and the bytes to
+// read in all (the sizes of the files whose size matches). False stops.
+using CompareProgress = std::function<bool(std::uint64_t, std::uint64_t)>;
+
+// Compares every file entry with the file at its path in folder: the same
+// when the file exists, its size is the entry's uncompressed size and its
+// CRC-32 is the entry's. Only files whose size matches are read, each once,
+// in blocks of 1 MiB; a file that cannot be read (locked, a folder where the
+// package has a file) counts as different. Folder entries are not compared.
+CompareResult FindChangedEntries(const ZipIndex& index,
+                                 const std::wstring& folder,
+                                 const CompareProgress& onProgress,
+                                 std::vector<std::size_t>& changed);
