@@ -215,13 +215,6 @@ void SetTimeouts(const WinInetApi& api, HINTERNET root) {
   }
 }
 
-std::wstring RangeHeaders(const ResumeState& state) {
-  if (!state.askRange)
-    return L"";
-  return L"Range: bytes=" +
-         UnsignedToWide(static_cast<std::uint64_t>(state.received)) +
-         L"-\r\nIf-Range: " + state.validator + L"\r\n";
-}
 
 std::wstring ServerAnswered(unsigned long status, const std::wstring& url) {
   return L"The server answered " + UnsignedToWide(status) + L" for\n" + url;

@@ -21,10 +21,11 @@ std::int64_t Digits(std::wstring_view digits) {
 }
 
 // True when a Content-Range ("bytes START-END/FULL") names exactly the bytes
-// from `start` to the end of a file of `full` bytes.
-bool IsRestOfFile(const std::wstring& range,
-                  std::int64_t start,
-                  std::int64_t full) {
+// [start, end) of a file of `full` bytes.
+bool IsRestOf(const std::wstring& range,
+              std::int64_t start,
+              std::int64_t end,
+              std::int64_t full) {
   const std::wstring_view unit = L"bytes ";
   const std::wstring_view text(range);
   if (text.substr(0, unit.size()) != unit)
@@ -35,7 +36,7 @@ bool IsRestOfFile(const std::wstring& range,
       dash > slash)
     return false;
   return Digits(text.substr(unit.size(), dash - unit.size())) == start &&
-         Digits(text.substr(dash + 1, slash - dash - 1)) == full - 1 &&
+         Digits(text.substr(dash + 1, slash - dash - 1)) == end - 1 &&
          Digits(text.substr(slash + 1)) == full;
 }
 
@@ -70,6 +71,19 @@ void NoteBreak(ResumeState& state, bool bytesArrived, std::uint64_t nowMs) {
   // the download starts over.
   state.askRange =
       !state.validator.empty() && state.received > 0 && state.total > 0;
+}
+
+std::wstring RangeHeaders(const ResumeState& state) {
+  if (!state.askRange)
+    return L"";
+  const auto from = static_cast<std::uint64_t>(state.offset + state.received);
+  std::wstring headers = L"Range: bytes=" + UnsignedToWide(from) + L"-";
+  // A window ends before the file does: its last byte is named.
+  if (state.fileSize >= 0 && state.offset + state.total < state.fileSize) {
+    headers += UnsignedToWide(
+        static_cast<std::uint64_t>(state.offset + state.total - 1));
+  }
+  return headers + L"\r\nIf-Range: " + state.validator + L"\r\n";
 }
 
 void NoteNoAnswer(ResumeState& state) {
@@ -109,8 +123,11 @@ RetryStep JudgeRetryAnswer(ResumeState& state, const RetryAnswer& answer) {
     return RetryStep::kTryAgain;
   }
   const std::int64_t rest = state.total - state.received;
+  const std::int64_t fileSize =
+      state.fileSize >= 0 ? state.fileSize : state.total;
   if (state.askRange && answer.status == 206 &&
-      IsRestOfFile(answer.contentRange, state.received, state.total) &&
+      IsRestOf(answer.contentRange, state.offset + state.received,
+               state.offset + state.total, fileSize) &&
       (answer.contentLength < 0 || answer.contentLength == rest) &&
       (answer.etag.empty() || !IsEtag(state.validator) ||
        answer.etag == state.validator)) {
@@ -121,12 +138,14 @@ RetryStep JudgeRetryAnswer(ResumeState& state, const RetryAnswer& answer) {
   if (answer.status == 200 &&
       (answer.contentLength >= 0 || state.total < 0)) {
     const bool sameFile = answer.validator == state.validator &&
-                          answer.contentLength == state.total;
+                          answer.contentLength == fileSize;
     if (!sameFile)
       state.startOvers = 0;
     else if (++state.startOvers > kMaxStartOvers)
       return RetryStep::kGiveUp;
     state.total = answer.contentLength;
+    state.offset = 0;
+    state.fileSize = -1;
     state.validator = answer.validator;
     state.received = 0;
     return RetryStep::kStartOver;

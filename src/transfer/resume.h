@@ -9,8 +9,13 @@
 
 // Where a resuming download stands.
 struct ResumeState {
-  std::int64_t received = 0;  // bytes of the current file in the target
-  std::int64_t total = -1;    // its declared length; -1 when none
+  // What is being fetched: bytes [offset, offset + total) of a file of
+  // fileSize bytes. For a whole file offset is 0 and fileSize -1 (the same
+  // as total); a window of it (some entries of a package) sets both.
+  std::int64_t received = 0;  // bytes of the window in the target
+  std::int64_t total = -1;    // the window's length; -1 when not declared
+  std::int64_t offset = 0;
+  std::int64_t fileSize = -1;
   // What tells this file from another the server may serve under the same
   // name: a strong ETag (quoted) or a Last-Modified date; "" when none.
   std::wstring validator;
@@ -56,6 +61,10 @@ std::wstring ChooseValidator(const std::wstring& etag,
 // be told apart (validator) and checked (declared length).
 void NoteBreak(ResumeState& state, bool bytesArrived, std::uint64_t nowMs);
 
+// The Range (and If-Range) header lines that ask for the rest of the
+// window; "" when the next request asks for the whole file.
+std::wstring RangeHeaders(const ResumeState& state);
+
 // Records an attempt that did not get an answer at all (no connection).
 void NoteNoAnswer(ResumeState& state);
 
@@ -70,11 +79,12 @@ bool ShouldGiveUp(const ResumeState& state,
 
 // What the answer to a retry means, and the state it leaves: a 206 is
 // appended only when a range was asked and its Content-Range names exactly
-// the rest (from `received` to the end of `total`), its Content-Length (if
-// any) that many bytes and its ETag (if any) the same file. A 200 starts over
-// (the file changed, or the host ignores ranges) unless it lacks a length
-// that the first answer had. 408, 429, 500, 502, 503 and 504 try again.
-// Anything else is a misfit.
+// the rest of the window (from offset + received to its end, in a file of
+// the known size), its Content-Length (if any) that many bytes and its ETag
+// (if any) the same file. A 200 starts over with the whole file (the file
+// changed, or the host ignores ranges; a window becomes the whole file)
+// unless it lacks a length that the first answer had. 408, 429, 500, 502,
+// 503 and 504 try again. Anything else is a misfit.
 RetryStep JudgeRetryAnswer(ResumeState& state, const RetryAnswer& answer);
 
 // True for the statuses of a server or proxy that may answer the next

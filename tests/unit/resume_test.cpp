@@ -69,6 +69,18 @@ TEST(ResumeTest, WhatAnAnswerToARetryMeans) {
   otherEtag.etag = L"\"abc-2\"";
   RetryAnswer noRangeLength = Rest();
   noRangeLength.contentLength = -1;
+  // A window of the file (some entries of a package): bytes [1000, 3000) of
+  // 5000, 500 of them arrived.
+  ResumeState window = Broken();
+  window.offset = 1000;
+  window.total = 2000;
+  window.fileSize = 5000;
+  window.received = 500;
+  const RetryAnswer windowRest = {206, L"bytes 1500-2999/5000", 1500, kEtag,
+                                  kEtag};
+  RetryAnswer pastTheWindow = windowRest;
+  pastTheWindow.contentRange = L"bytes 1500-4999/5000";
+  pastTheWindow.contentLength = 3500;
   const std::vector<Row> rows = {
       {"the rest of the same file", Broken(), Rest(), RetryStep::kAppend, 1000,
        5000},
@@ -113,6 +125,12 @@ TEST(ResumeTest, WhatAnAnswerToARetryMeans) {
        RetryStep::kGiveUp, 1000, 5000},
       {"a start over onto another file after many", startedOver,
        Whole(5000, L"\"abc-2\""), RetryStep::kStartOver, 0, 5000},
+      {"the rest of a window", window, windowRest, RetryStep::kAppend, 500,
+       2000},
+      {"past the window's end", window, pastTheWindow, RetryStep::kMisfit,
+       500, 2000},
+      // The whole file instead: the window becomes the whole file.
+      {"a 200 to a window", window, Whole(), RetryStep::kStartOver, 0, 5000},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -122,6 +140,10 @@ TEST(ResumeTest, WhatAnAnswerToARetryMeans) {
     EXPECT_EQ(row.total, state.total);
     if (row.step == RetryStep::kMisfit) {
       EXPECT_FALSE(state.askRange);  // the next request asks for it all
+    }
+    if (row.step == RetryStep::kStartOver) {
+      EXPECT_EQ(0, state.offset);
+      EXPECT_EQ(-1, state.fileSize);
     }
   }
 }
@@ -202,6 +224,20 @@ TEST(ResumeTest, BreaksAnswersAndTheGiveUpClock) {
   state.total = -1;
   NoteBreak(state, true, 0);
   EXPECT_FALSE(state.askRange);
+}
+
+TEST(ResumeTest, TheRangeAskedFor) {
+  ResumeState state = Broken();
+  EXPECT_EQ(L"Range: bytes=1000-\r\nIf-Range: " + kEtag + L"\r\n",
+            RangeHeaders(state));
+  state.offset = 1000;
+  state.total = 2000;
+  state.fileSize = 5000;
+  state.received = 500;
+  EXPECT_EQ(L"Range: bytes=1500-2999\r\nIf-Range: " + kEtag + L"\r\n",
+            RangeHeaders(state));
+  state.askRange = false;
+  EXPECT_EQ(L"", RangeHeaders(state));
 }
 
 TEST(ResumeTest, TheValidatorSentInIfRange) {
