@@ -278,10 +278,14 @@ bool Reconnect(const Session& session,
   }
 }
 
-// Opens the root handle and the first request, which must answer 200.
-// False with error set otherwise.
+// Opens the root handle and the first request with headers. Its status in
+// status; false with error set when there is no answer, or (unless partial)
+// the answer is not a 200.
 bool OpenFirstAnswer(Session& session,
                      UniqueInternet& request,
+                     const std::wstring& headers,
+                     bool partial,
+                     DWORD& status,
                      std::wstring& error) {
   if (session.api) {
     session.root.reset(session.api->InternetOpenW(
@@ -292,13 +296,13 @@ bool OpenFirstAnswer(Session& session,
     return false;
   }
   SetTimeouts(*session.api, session.root.get());
-  request.reset(session.Open(L""));
+  request.reset(session.Open(headers));
   if (!request) {
     error = CouldNotReach(session.url, GetLastError());
     return false;
   }
-  const DWORD status = StatusCode(*session.api, request.get());
-  if (status != 200) {
+  status = StatusCode(*session.api, request.get());
+  if (status != 200 && !partial) {
     error = ServerAnswered(status, session.url);
     return false;
   }
@@ -320,7 +324,9 @@ bool ReadToTheEnd(const Session& session,
                   bool resume,
                   std::wstring& error) {
   if (resume) {
-    state.validator = ReadAnswer(*session.api, request.get()).validator;
+    // A window was asked for with the validator it must match.
+    if (state.fileSize < 0)
+      state.validator = ReadAnswer(*session.api, request.get()).validator;
     state.aliveAtMs = GetTickCount64();
   }
   std::vector<char> buffer(kReadSize);
@@ -343,20 +349,16 @@ bool ReadToTheEnd(const Session& session,
   }
 }
 
-// HttpDownload with its own error text, which the caller takes only on
-// failure.
-bool Download(const std::wstring& url,
-              std::string* memoryTarget,
-              const std::wstring& filePath,
-              const DownloadProgress& onProgress,
-              std::wstring& error,
-              const DownloadOptions& options) {
-  // Destruction runs in reverse order of declaration: the file, then the
-  // request, then the root handle (in session), on every path.
-  Session session{LoadWinInet(), {}, url, options};
-  UniqueInternet request;
-  if (!OpenFirstAnswer(session, request, error))
-    return false;
+// Reads a 200's body, the whole file, into the targets: the file at
+// filePath is created anew (or emptied). What HttpDownload does after its
+// first answer.
+bool ReadWholeFile(const Session& session,
+                   UniqueInternet& request,
+                   std::string* memoryTarget,
+                   const std::wstring& filePath,
+                   const DownloadProgress& onProgress,
+                   std::wstring& error) {
+  const DownloadOptions& options = session.options;
   ResumeState state;
   state.total = DeclaredLength(*session.api, request.get());
   if (state.total > 0 && options.checkRoom &&
@@ -390,6 +392,24 @@ bool Download(const std::wstring& url,
   return ok;
 }
 
+// HttpDownload with its own error text, which the caller takes only on
+// failure.
+bool Download(const std::wstring& url,
+              std::string* memoryTarget,
+              const std::wstring& filePath,
+              const DownloadProgress& onProgress,
+              std::wstring& error,
+              const DownloadOptions& options) {
+  // Destruction runs in reverse order of declaration: the request, then the
+  // root handle (in session), on every path.
+  Session session{LoadWinInet(), {}, url, options};
+  UniqueInternet request;
+  DWORD status = 0;
+  return OpenFirstAnswer(session, request, L"", false, status, error) &&
+         ReadWholeFile(session, request, memoryTarget, filePath, onProgress,
+                       error);
+}
+
 }  // namespace
 
 bool HttpDownload(const std::wstring& url,
@@ -403,4 +423,141 @@ bool HttpDownload(const std::wstring& url,
     return true;
   errorText = std::move(error);
   return false;
+}
+
+namespace {
+
+// A suffix range's 206: "bytes START-END/FULL" that ends the file and holds
+// at most `asked` bytes. The full length in fileSize; false otherwise.
+bool TailFits(const std::wstring& range,
+              std::uint64_t asked,
+              std::int64_t& fileSize) {
+  const std::size_t slash = range.rfind(L'/');
+  if (slash == std::wstring::npos)
+    return false;
+  fileSize = ParseDecimalSaturating(
+      std::wstring_view(range).substr(slash + 1), 0,
+      std::numeric_limits<std::int64_t>::max());
+  const std::int64_t length = std::min<std::int64_t>(
+      fileSize, static_cast<std::int64_t>(asked));
+  ResumeState tail;
+  tail.askRange = true;
+  tail.offset = fileSize - length;
+  tail.total = length;
+  tail.fileSize = fileSize;
+  RetryAnswer answer;
+  answer.status = 206;
+  answer.contentRange = range;
+  return fileSize > 0 && JudgeRetryAnswer(tail, answer) == RetryStep::kAppend;
+}
+
+PartialResult FetchTail(Session& session,
+                        std::uint64_t tailBytes,
+                        const std::wstring& filePath,
+                        const DownloadProgress& onProgress,
+                        PackageTail& tail,
+                        std::wstring& error) {
+  UniqueInternet request;
+  DWORD status = 0;
+  const std::wstring headers =
+      L"Range: bytes=-" + UnsignedToWide(tailBytes) + L"\r\n";
+  if (!OpenFirstAnswer(session, request, headers, true, status, error))
+    return PartialResult::kNoRanges;
+  if (status == 200) {
+    // The host ignores ranges: this body is the whole file.
+    return ReadWholeFile(session, request, nullptr, filePath, onProgress,
+                         error)
+               ? PartialResult::kWhole
+               : PartialResult::kFailed;
+  }
+  const RetryAnswer answer = ReadAnswer(*session.api, request.get());
+  if (status != 206 || !TailFits(answer.contentRange, tailBytes, tail.fileSize))
+    return PartialResult::kNoRanges;
+  tail.validator = answer.validator;
+  tail.bytes.clear();
+  std::vector<char> buffer(kReadSize);
+  std::int64_t received = 0;
+  const std::int64_t length =
+      std::min<std::int64_t>(tail.fileSize, static_cast<std::int64_t>(tailBytes));
+  return ReadBody(*session.api, request.get(), &tail.bytes, nullptr, buffer,
+                  length, received, {}, error) == BodyEnd::kComplete &&
+                 received == length
+             ? PartialResult::kPart
+             : PartialResult::kNoRanges;
+}
+
+PartialResult FetchRange(Session& session,
+                         const ByteWindow& window,
+                         const std::wstring& filePath,
+                         const DownloadProgress& onProgress,
+                         std::wstring& error) {
+  ResumeState state;
+  state.askRange = true;
+  state.offset = static_cast<std::int64_t>(window.start);
+  state.total = static_cast<std::int64_t>(window.end - window.start);
+  state.fileSize = static_cast<std::int64_t>(window.fileSize);
+  state.validator = window.validator;
+  UniqueInternet request;
+  DWORD status = 0;
+  if (state.validator.empty() || state.total <= 0 ||
+      !OpenFirstAnswer(session, request, RangeHeaders(state), true, status,
+                       error))
+    return PartialResult::kNoRanges;
+  if (status == 200) {
+    // The file changed on the server, or ranges are ignored: the whole file
+    // replaces the part, never mixed with it.
+    return ReadWholeFile(session, request, nullptr, filePath, onProgress,
+                         error)
+               ? PartialResult::kWhole
+               : PartialResult::kFailed;
+  }
+  if (JudgeRetryAnswer(state, ReadAnswer(*session.api, request.get())) !=
+      RetryStep::kAppend)
+    return PartialResult::kNoRanges;
+  UniqueFile file(CreateFileW(filePath.c_str(), GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER zero = {};
+  if (!file || !SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) {
+    error = L"Could not save the download to " + filePath;
+    return PartialResult::kFailed;
+  }
+  const Target target{nullptr, file.get(), onProgress};
+  if (!ReadToTheEnd(session, state, request, target, session.options.resume,
+                    error))
+    return PartialResult::kFailed;
+  // A 200 on a retry made the window the whole file.
+  return state.fileSize < 0 ? PartialResult::kWhole : PartialResult::kPart;
+}
+
+}  // namespace
+
+PartialResult HttpDownloadTail(const std::wstring& url,
+                               std::uint64_t tailBytes,
+                               const std::wstring& filePath,
+                               const DownloadProgress& onProgress,
+                               PackageTail& tail,
+                               std::wstring& errorText,
+                               const DownloadOptions& options) {
+  Session session{LoadWinInet(), {}, url, options};
+  std::wstring error;
+  const PartialResult result =
+      FetchTail(session, tailBytes, filePath, onProgress, tail, error);
+  if (result == PartialResult::kFailed)
+    errorText = std::move(error);
+  return result;
+}
+
+PartialResult HttpDownloadRange(const std::wstring& url,
+                                const ByteWindow& window,
+                                const std::wstring& filePath,
+                                const DownloadProgress& onProgress,
+                                std::wstring& errorText,
+                                const DownloadOptions& options) {
+  Session session{LoadWinInet(), {}, url, options};
+  std::wstring error;
+  const PartialResult result =
+      FetchRange(session, window, filePath, onProgress, error);
+  if (result == PartialResult::kFailed)
+    errorText = std::move(error);
+  return result;
 }

@@ -541,3 +541,102 @@ TEST_F(HttpDownloadTest, RoomCheckBeforeAnyByteIsWritten) {
   EXPECT_EQ(static_cast<std::int64_t>(big_.size()), checked);
   EXPECT_FALSE(test::FileExists(target_));
 }
+
+// The package's tail with one suffix range: its last bytes in memory, or the
+// whole file when the host ignores ranges, or nothing for any other answer.
+TEST_F(HttpDownloadTest, TailOfAFile) {
+  test::WriteSiteFile(L"short.bin", big_.substr(0, 1000));
+  struct Case {
+    const char* name;
+    std::wstring path;
+    PartialResult result;
+    std::string tail;  // kPart: what arrives
+  };
+  const Case cases[] = {
+      {"the last 64 KiB", L"big.bin", PartialResult::kPart,
+       big_.substr(big_.size() - 65536)},
+      {"a file shorter than asked", L"short.bin", PartialResult::kPart,
+       big_.substr(0, 1000)},
+      {"no ranges: the whole file", L"_f/norange/big.bin", PartialResult::kWhole,
+       ""},
+      {"a 404", L"_f/status-404/big.bin", PartialResult::kNoRanges, ""},
+      {"a 206 that is not the tail", L"_f/status-206/big.bin",
+       PartialResult::kNoRanges, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PackageTail tail;
+    std::wstring error;
+    EXPECT_EQ(c.result, HttpDownloadTail(site_ + c.path, 65536, target_, {},
+                                         tail, error));
+    if (c.result == PartialResult::kPart) {
+      EXPECT_TRUE(c.tail == tail.bytes);
+      EXPECT_EQ(c.path == L"big.bin" ? big_.size() : 1000u,
+                static_cast<std::size_t>(tail.fileSize));
+      EXPECT_EQ(L'"', tail.validator.front());  // the site's ETag
+    }
+    EXPECT_EQ(c.result == PartialResult::kWhole, test::FileExists(target_));
+    if (c.result == PartialResult::kWhole) {
+      EXPECT_TRUE(big_ == test::ReadFileBytes(target_));
+    }
+    DeleteFileW(target_.c_str());
+  }
+}
+
+// Some bytes of a file, appended to what the target holds; the whole file
+// instead when the server sends it, never the two mixed.
+TEST_F(HttpDownloadTest, AWindowOfAFile) {
+  const std::string next = test::PatternBytes(200 * 1024 + 5, 2);
+  struct Case {
+    const char* name;
+    std::wstring fileFaults;
+    bool staleValidator;  // the file was replaced since its tail was read
+    PartialResult result;
+  };
+  const std::wstring once = L"%2Btimes-1";
+  const Case cases[] = {
+      {"the window", L"", false, PartialResult::kPart},
+      {"a break in the window goes on", L"cut-20000" + once, false,
+       PartialResult::kPart},
+      {"a break, then a passing 503", L"cut-20000,status-503", false,
+       PartialResult::kPart},
+      {"ranges ignored: the whole file", L"norange" + once, false,
+       PartialResult::kWhole},
+      {"replaced since the tail: the new file whole", L"", true,
+       PartialResult::kWhole},
+      {"a 503 at once: fetch it all afresh", L"status-503" + once, false,
+       PartialResult::kNoRanges},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring name = L"window-" + std::to_wstring(++n) + L".bin";
+    test::WriteSiteFile(name, big_);
+    PackageTail tail;
+    std::wstring error;
+    ASSERT_EQ(PartialResult::kPart,
+              HttpDownloadTail(site_ + name, 100, L"", {}, tail, error));
+    if (c.staleValidator)
+      test::WriteSiteFile(name, next);
+    std::string ignored;
+    ASSERT_TRUE(HttpDownload(
+        site_ + L"_control/set?file=" + name + L"&fault=" + c.fileFaults,
+        &ignored, L"", {}, error));
+    test::WriteFileBytes(target_, "PART");
+    DownloadOptions options;
+    options.resume = true;
+    const ByteWindow window{1000, 150000, big_.size(), tail.validator};
+    EXPECT_EQ(c.result, HttpDownloadRange(site_ + name, window, target_, {},
+                                          error, options))
+        << test::Narrow(error);
+    const std::string got = test::ReadFileBytes(target_);
+    if (c.result == PartialResult::kPart) {
+      EXPECT_TRUE("PART" + big_.substr(1000, 149000) == got);
+    } else if (c.result == PartialResult::kWhole) {
+      EXPECT_TRUE((c.staleValidator ? next : big_) == got);
+    } else {
+      EXPECT_EQ("PART", got);
+    }
+    DeleteFileW(target_.c_str());
+  }
+}
