@@ -30,6 +30,18 @@ def record(pid, name):
         f.write(f"{pid} {started} {name}\n")
 
 
+def wait_gone(pids, timeout=10):
+    """Waits until none of the processes runs (a zombie has ended); True
+    when they all ended within timeout seconds."""
+    import time
+    deadline = time.monotonic() + timeout
+    while any(start_time(p) is not None for p in pids):
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.02)
+    return True
+
+
 def write_pid_file(path, pid):
     """Writes "pid start-time" for a process this run started, so that a
     later stop signals it only while it is still that process."""
