@@ -8,7 +8,11 @@ dpi=$1
 shift
 run=$(dirname "$0")/../tools/wine-run
 key='HKCU\Control Panel\Desktop'
-restore() { "$run" reg delete "$key" /v LogPixels /f >/dev/null 2>&1 || true; }
+# Every later test expects 96: a value left behind is said, and fails this.
+restore() {
+  "$run" reg delete "$key" /v LogPixels /f >/dev/null 2>&1 ||
+    { echo "at_dpi: could not put LogPixels back" >&2; exit 1; }
+}
 trap restore EXIT
 "$run" reg add "$key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
-GORMEK_EXPECT_DPI=$dpi "$(dirname "$0")/run_unit_tests.sh" "$@"
+GORMEK_EXPECT_DPI=$dpi "$run" "$@"

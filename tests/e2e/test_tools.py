@@ -77,3 +77,40 @@ def test_a_step_that_hangs_is_ended_in_bounded_time(tmp_path):
     assert not marker.exists()
     left = subprocess.run(["pgrep", "-f", "^sleep 30[01]$"], capture_output=True)
     assert left.returncode == 1, left.stdout
+
+
+# A stand-in for Wine: each run appends a line to `runs`, then acts as told
+# by the file `plan` (one line per run: what it prints and its exit code).
+FAKE_WINE = """#!/bin/bash
+echo run >>"$RUNS"
+n=$(wc -l <"$RUNS")
+line=$(sed -n "${n}p" "$PLAN")
+[ -n "${line% *}" ] && [ "${line% *}" != - ] && echo "${line% *}" >&2
+exit "${line##* }"
+"""
+
+
+def test_a_program_that_wine_did_not_start_runs_once_more(tmp_path):
+    """gormek_wine (behind tools/wine-run and every Wine start of the tools)
+    runs a program again only when it ended with 1 without a word."""
+    (tmp_path / "wine").write_text(FAKE_WINE)
+    (tmp_path / "wine").chmod(0o755)
+    cases = [  # (plan, runs, exit code, what the caller read)
+        (["- 1", "ran 0"], 2, 0, "ran"),         # never started, then ran
+        (["- 1", "- 1"], 2, 1, ""),              # twice: that is the answer
+        (["failed 1", "ran 0"], 1, 1, "failed"),  # ran and said why
+        (["- 137", "ran 0"], 1, 137, ""),        # killed
+        (["- 0", "ran 0"], 1, 0, ""),            # ran silently and succeeded
+    ]
+    for plan, runs, code, said in cases:
+        (tmp_path / "runs").unlink(missing_ok=True)
+        (tmp_path / "plan").write_text("\n".join(plan) + "\n")
+        result = subprocess.run(
+            ["bash", "-c", '. "$1"; gormek_wine prog.exe', "x",
+             str(REPO / "tools" / "lib" / "env.sh")],
+            env={**os.environ, "PATH": f"{tmp_path}:{os.environ['PATH']}",
+                 "RUNS": str(tmp_path / "runs"), "PLAN": str(tmp_path / "plan")},
+            capture_output=True, text=True, timeout=60)
+        assert len((tmp_path / "runs").read_text().splitlines()) == runs, plan
+        assert result.returncode == code, plan
+        assert said in result.stderr, (plan, result.stderr)

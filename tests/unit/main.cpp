@@ -6,14 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 int main(int argc, char** argv) {
-  // The first sign of life, for tests/run_unit_tests.sh: a run without it
-  // was never started by Wine and is tried again. stderr is unbuffered.
-  std::fputs("unit_tests: main\n", stderr);
   // A helper process for the tests that wait for other processes:
   // "--sleep-ms N" sleeps N milliseconds and exits with code 7.
   if (argc == 3 && std::strcmp(argv[1], "--sleep-ms") == 0) {

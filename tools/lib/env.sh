@@ -17,7 +17,10 @@ export GORMEK_RUN=${GORMEK_RUN:-run-$$-$(date +%s%N)}
 gormek_wine_env() {
   export WINEPREFIX=$GORMEK_PREFIX
   export WINEDEBUG=${GORMEK_WINEDEBUG:--all}
-  export WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree=d;mshtml=d'
+  # No crash debugger: a program that crashes ends at once with the
+  # exception's code and Wine's line "wine: Unhandled ..." on stderr, where
+  # winedbg --auto would wait without end under the null display driver.
+  export WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree=d;mshtml=d;winedbg.exe=d'
   export HOME=$GORMEK_PREFIX/home
   export WINEARCH=win64
   # Wine turns Windows file names into Unix ones with the locale's character
@@ -38,13 +41,56 @@ gormek_user_dir() {
 # waiting. Call after gormek_wine_env.
 gormek_start_wineserver() {
   if wineserver -p >/dev/null 2>&1 </dev/null; then
-    wine wineboot >/dev/null 2>&1 </dev/null || true
+    gormek_wine wineboot >/dev/null 2>&1 </dev/null || true
     # Keeps the desktop process alive between test programs.
     if [ -f "$GORMEK_CACHE/keep_desktop.exe" ]; then
       (setsid wine "$GORMEK_CACHE/keep_desktop.exe" >/dev/null 2>&1 </dev/null &)
     fi
     gormek_record_prefix_processes
   fi
+}
+
+# Runs a Windows program under Wine (after gormek_wine_env) and returns its
+# exit code. Now and then Wine fails to start a process at all: it exits
+# with 1 before the program ran, without a word. Such a run is started once
+# more, and says so on stderr. Every program the project runs under Wine says
+# why when it fails (reg, tar.exe, the UI driver, the test programs) or exits
+# with 0 on every path (the setup program), so a program that ran and failed
+# is never run again; nor is one that was killed (exit 137 and the like).
+# The program writes into files of its own, copied to this shell's stdout and
+# stderr as they grow: that is how its silence is measured, and Wine's
+# helper processes never inherit the caller's pipes.
+gormek_wine() {
+  local dir try rc=1 pid out err tails
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/gormek-wine.XXXXXX") || return 125
+  # A signal to this shell goes on to the program (the tails end with it).
+  trap 'kill -TERM "$pid" 2>/dev/null' TERM INT HUP
+  for try in 1 2; do
+    out=$dir/out.$try err=$dir/err.$try
+    : >"$out"
+    : >"$err"
+    wine "$@" <&0 >"$out" 2>"$err" &
+    pid=$!
+    tail -q -s 0.02 -c +1 --pid="$pid" -f "$out" &
+    tails=$!
+    tail -q -s 0.02 -c +1 --pid="$pid" -f "$err" >&2 &
+    tails="$tails $!"
+    # wait returns early when a trapped signal comes: wait again until the
+    # program has ended.
+    while :; do
+      wait "$pid"
+      rc=$?
+      kill -0 "$pid" 2>/dev/null || break
+    done
+    wait $tails  # they end with the program, once they have copied all
+    if [ "$rc" != 1 ] || [ -s "$out" ] || [ -s "$err" ] || [ "$try" = 2 ]; then
+      break
+    fi
+    echo "wine-run: Wine ended $1 with 1 before it wrote a word: it never ran; starting it once more" >&2
+  done
+  trap - TERM INT HUP
+  rm -rf "$dir"
+  return "$rc"
 }
 
 # Records one started process (pid, name) for tools/leftovers.
