@@ -9,6 +9,7 @@
 
 #include "integration/registration.h"
 #include "integration/shortcuts.h"
+#include "pipeline/held_package.h"
 #include "pipeline/package_progress.h"
 #include "pipeline/room_check.h"
 #include "pipeline/version.h"
@@ -16,6 +17,7 @@
 #include "platform/paths.h"
 #include "platform/sizes.h"
 #include "platform/processes.h"
+#include "platform/scope_guard.h"
 #include "platform/unique_handle.h"
 #include "core/setup_state.h"
 #include "transfer/http_download.h"
@@ -111,14 +113,14 @@ bool DownloadPackage(const Run& run,
                       run.errorText, options);
 }
 
-// Unpacks the package into the folder, deletes it, and checks that the
-// game arrived.
-bool UnpackAndCheck(const Run& run, const std::wstring& packagePath) {
+// Unpacks the held package into the folder, deletes it, and checks that
+// the game arrived.
+bool UnpackAndCheck(const Run& run, HeldPackage& package) {
   PostStatus(run.job.window, L"Unpacking...");
   PostProgress(run.job.window, 920);
   const bool unpacked =
-      UnpackPackage(packagePath, run.job.installDir, run.errorText);
-  DeleteFileW(packagePath.c_str());
+      UnpackPackage(package.path, run.job.installDir, run.errorText);
+  DeleteHeldPackage(package);
   if (!unpacked)
     return false;
   if (!IsFile(run.job.installDir + L"\\" + g_product.gameExe)) {
@@ -165,8 +167,14 @@ bool RunStages(const WorkerJob& job,
     errorText = kNoTempFolderText;
     return false;
   }
+  // From the end of the download until it is deleted (on every path, also
+  // an exception's) the package is held: another setup program started at
+  // the same time cannot empty it under tar.exe.
+  HeldPackage package;
+  ScopeGuard deletePackage([&package] { DeleteHeldPackage(package); });
   if (!DownloadPackage(run, version, packagePath) ||
-      !UnpackAndCheck(run, packagePath))
+      !HoldPackage(packagePath, package, errorText) ||
+      !UnpackAndCheck(run, package))
     return false;
   Integrate(run, version);
   const std::wstring v = FormatVersion(version);

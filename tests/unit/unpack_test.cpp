@@ -7,8 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "transfer/unpack.h"
+#include "pipeline/held_package.h"
 #include "platform/paths.h"
+#include "transfer/http_download.h"
 #include "transfer/unpack.h"
 #include "test_support.h"
 
@@ -95,6 +96,40 @@ TEST_F(UnpackTest, BrokenArchivesFail) {
     EXPECT_FALSE(UnpackPackage(test::TestPackage(name), dest_, error));
     EXPECT_EQ(kUnpackFailed, error);
   }
+}
+
+// From the end of its download until it is deleted a run holds its package:
+// tar.exe unpacks it, while a second setup program's download to the same
+// path fails with its usual sentence and its leftover sweep deletes nothing.
+TEST_F(UnpackTest, AHeldPackageIsNeitherEmptiedNorDeletedByAnotherRun) {
+  const std::wstring zip = scratch_.path() + L"\\GormEk-0042.zip";
+  const std::wstring saveFailed = L"Could not save the download to " + zip;
+  test::WriteSiteFile(L"second-run.zip", "another run's package");
+  ASSERT_TRUE(
+      CopyFileW(test::TestPackage(L"v1.zip").c_str(), zip.c_str(), FALSE));
+  HeldPackage held;
+  std::wstring error = L"untouched";
+  ASSERT_TRUE(HoldPackage(zip, held, error));
+  std::wstring second;
+  EXPECT_FALSE(HttpDownload(test::SiteUrl() + L"second-run.zip", nullptr, zip,
+                            {}, second));
+  EXPECT_EQ(saveFailed, second);
+  EXPECT_FALSE(DeleteFileW(zip.c_str()));
+  EXPECT_TRUE(UnpackPackage(zip, dest_, error)) << test::Narrow(error);
+  EXPECT_TRUE(test::FileExists(dest_ + L"\\Gorm Ek.exe"));
+  DeleteHeldPackage(held);
+  EXPECT_FALSE(test::FileExists(zip));
+
+  // The other way round: another run's download took the path first. This
+  // run neither holds nor deletes what that one is writing.
+  HANDLE other = CreateFileW(zip.c_str(), GENERIC_WRITE, 0, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, other);
+  EXPECT_FALSE(HoldPackage(zip, held, error));
+  EXPECT_EQ(saveFailed, error);
+  DeleteHeldPackage(held);
+  CloseHandle(other);
+  EXPECT_TRUE(test::FileExists(zip));
 }
 
 TEST_F(UnpackTest, FileHeldOpenByAnotherProcessFails) {
