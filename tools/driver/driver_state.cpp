@@ -174,7 +174,8 @@ bool RunStateCommand(const std::vector<std::wstring>& args, bool& handled) {
     if (f == INVALID_HANDLE_VALUE)
       return Fail("cannot open the file");
     Emit("{\"holding\":" + Json(args[1]) +
-         ",\"pid\":" + std::to_string(GetCurrentProcessId()) + "}");
+         ",\"pid\":" + std::to_string(GetCurrentProcessId()) +
+         ",\"tick\":" + std::to_string(GetTickCount64()) + "}");
     Sleep(static_cast<DWORD>(wcstol(args[2].c_str(), nullptr, 10)));
     CloseHandle(f);
     return true;

@@ -127,6 +127,22 @@ std::string BoxJson(HWND box) {
   return "{\"title\":" + Json(TextOf(box)) + ",\"text\":" + Json(text) + "}";
 }
 
+// Returns once the window's thread has handled the `posted` messages this
+// driver just posted to it, so that the next command (often in the next
+// driver process) sees what they did. A thread handles the messages sent to
+// it each time it looks for its next posted one, and posted messages come
+// in order: once posted + 1 sends have returned one after another, every
+// message posted before them has been taken (and handled, or is being
+// handled in the modal loop of a box it opened).
+void Settle(HWND w, int posted) {
+  for (int i = 0; i <= posted; ++i) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                             &result))
+      return;  // gone, or not answering: nothing more to wait for
+  }
+}
+
 template <typename F>
 bool WaitFor(DWORD timeoutMs, F ready) {
   const ULONGLONG end = GetTickCount64() + timeoutMs;
@@ -210,6 +226,7 @@ bool CmdKey(const std::wstring& name) {
   const LPARAM up = down | (1LL << 30) | (1LL << 31);
   PostMessageW(to, WM_KEYDOWN, vk, down);
   PostMessageW(to, WM_KEYUP, vk, up);
+  Settle(to, 3);  // the key's character, when the loop makes one, too
   Emit("{\"key\":" + Json(name) + ",\"to\":" + Json(ClassOf(to)) +
        ",\"id\":" + std::to_string(GetDlgCtrlID(to)) + "}");
   return true;
@@ -280,22 +297,26 @@ bool CmdWatch(DWORD timeoutMs, DWORD intervalMs) {
   std::wstring lastStatus = L"\x1";
   LRESULT lastPos = -1;
   for (;;) {
-    const ULONGLONG t = GetTickCount64() - start;
+    const ULONGLONG now = GetTickCount64();
+    // "t" counts from the watch's start; "tick" is the system's clock, the
+    // one every driver process shares, to compare with other processes.
+    const std::string t =
+        std::to_string(now - start) + ",\"tick\":" + std::to_string(now);
     HWND box = FindBox();
     if (box) {
-      Emit("{\"t\":" + std::to_string(t) + ",\"box\":" + BoxJson(box) + "}");
+      Emit("{\"t\":" + t + ",\"box\":" + BoxJson(box) + "}");
       return true;
     }
     HWND w = Target();
     if (!w) {
-      Emit("{\"t\":" + std::to_string(t) + ",\"gone\":true}");
+      Emit("{\"t\":" + t + ",\"gone\":true}");
       return true;
     }
     bool read = false;
     const std::wstring status = TextOf(StatusOf(w), &read);
     if (read && status != lastStatus) {
       lastStatus = status;
-      Emit("{\"t\":" + std::to_string(t) + ",\"status\":" + Json(status) + "}");
+      Emit("{\"t\":" + t + ",\"status\":" + Json(status) + "}");
     }
     HWND bar = ProgressOf(w);
     DWORD_PTR pos = 0;
@@ -304,7 +325,7 @@ bool CmdWatch(DWORD timeoutMs, DWORD intervalMs) {
            IsWindow(bar);
     if (read && static_cast<LRESULT>(pos) != lastPos) {
       lastPos = static_cast<LRESULT>(pos);
-      Emit("{\"t\":" + std::to_string(t) + ",\"pos\":" + std::to_string(pos) +
+      Emit("{\"t\":" + t + ",\"pos\":" + std::to_string(pos) +
            "}");
     }
     // A finished install: the main button has become "Close".
@@ -314,12 +335,12 @@ bool CmdWatch(DWORD timeoutMs, DWORD intervalMs) {
       // so that it is not missed between two polls.
       const std::wstring last = TextOf(StatusOf(w), &read);
       if (read && last != lastStatus) {
-        Emit("{\"t\":" + std::to_string(t) + ",\"status\":" + Json(last) + "}");
+        Emit("{\"t\":" + t + ",\"status\":" + Json(last) + "}");
       }
-      Emit("{\"t\":" + std::to_string(t) + ",\"finished\":true}");
+      Emit("{\"t\":" + t + ",\"finished\":true}");
       return true;
     }
-    if (t > timeoutMs)
+    if (now - start > timeoutMs)
       return Fail("watch timed out");
     Sleep(intervalMs);
   }
@@ -400,11 +421,13 @@ bool RunCommand(const std::vector<std::wstring>& args) {
     return true;
   }
   if (cmd == L"pid") {
-    Emit("{\"pid\":" + std::to_string(GetCurrentProcessId()) + "}");
+    Emit("{\"pid\":" + std::to_string(GetCurrentProcessId()) +
+         ",\"tick\":" + std::to_string(GetTickCount64()) + "}");
     return true;
   }
   if (cmd == L"sleep") {
     Sleep(static_cast<DWORD>(number(1, 100)));
+    Emit("{\"slept\":" + std::to_string(GetTickCount64()) + "}");
     return true;
   }
   if (cmd == L"wait-window") {
@@ -500,14 +523,17 @@ bool RunCommand(const std::vector<std::wstring>& args) {
       return Fail("no button with id " + std::to_string(id));
     const bool pressable = IsWindowEnabled(button) && IsWindowVisible(button);
     // Posted, not sent: the handler may open a modal box.
-    if (pressable)
+    if (pressable) {
       PostMessageW(button, BM_CLICK, 0, 0);
+      Settle(button, 1);
+    }
     Emit("{\"clicked\":" + std::to_string(id) +
          ",\"pressed\":" + (pressable ? "true" : "false") + "}");
     return true;
   }
   if (cmd == L"close") {
     PostMessageW(w, WM_CLOSE, 0, 0);
+    Settle(w, 1);
     Emit("{\"closed\":true}");
     return true;
   }
