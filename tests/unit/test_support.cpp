@@ -10,6 +10,7 @@
 #include "win_helpers.h"
 #include "core/setup_state.h"
 #include "pipeline/worker_messages.h"
+#include "transfer/http_download.h"
 
 // Puts every field of g_state back to its initial value: the tests run many
 // scenarios in one process.
@@ -178,6 +179,12 @@ std::wstring SiteUrl() {
 }
 
 std::vector<std::string> SiteRequests(const std::string& fragment) {
+  // An answer's line is written after its last byte has gone out: the site
+  // answers this once every answer before it is in the log.
+  std::string idle;
+  std::wstring error;
+  EXPECT_TRUE(HttpDownload(SiteUrl() + L"_control/idle", &idle, L"", {}, error))
+      << Narrow(error);
   const std::string log = ReadFileBytes(SiteStateDir() + L"\\requests.log");
   std::vector<std::string> lines;
   std::size_t start = 0;
