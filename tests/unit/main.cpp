@@ -10,10 +10,20 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
-  // A helper process for the tests that wait for other processes:
-  // "--sleep-ms N" sleeps N milliseconds and exits with code 7.
+  // Helper processes for the tests that wait for other processes, both
+  // exiting with code 7: "--sleep-ms N" sleeps N milliseconds, and
+  // "--wait-event NAME" runs until the test sets the named event (a minute
+  // at most).
   if (argc == 3 && std::strcmp(argv[1], "--sleep-ms") == 0) {
     Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
+    return 7;
+  }
+  if (argc == 3 && std::strcmp(argv[1], "--wait-event") == 0) {
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, argv[2]);
+    if (event) {
+      WaitForSingleObject(event, 60000);
+      CloseHandle(event);
+    }
     return 7;
   }
   testing::InitGoogleTest(&argc, argv);

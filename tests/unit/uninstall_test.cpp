@@ -112,10 +112,10 @@ TEST_F(UninstallTest, SafetyTest) {
   }
 }
 
-// Helper processes: this test program started with "--sleep-ms N".
-UniqueHandleKernel StartSleeper(DWORD ms, DWORD* pid) {
-  std::wstring line =
-      L"\"" + OwnExecutablePath() + L"\" --sleep-ms " + std::to_wstring(ms);
+// Helper processes: this test program started with "--sleep-ms N" or
+// "--wait-event NAME".
+UniqueHandleKernel StartHelper(const std::wstring& arguments, DWORD* pid) {
+  std::wstring line = L"\"" + OwnExecutablePath() + L"\" " + arguments;
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
@@ -128,6 +128,10 @@ UniqueHandleKernel StartSleeper(DWORD ms, DWORD* pid) {
   return UniqueHandleKernel(pi.hProcess);
 }
 
+UniqueHandleKernel StartSleeper(DWORD ms, DWORD* pid) {
+  return StartHelper(L"--sleep-ms " + std::to_wstring(ms), pid);
+}
+
 double SecondsSince(ULONGLONG start) {
   return static_cast<double>(GetTickCount64() - start) / 1000.0;
 }
@@ -136,27 +140,40 @@ double SecondsSince(ULONGLONG start) {
 // while an earlier one is waited for stays reserved (no new process can be
 // given it) until the wait is over: OpenProcess on it still succeeds.
 TEST(WaitForProcesses, LaterIdsAreHeldWhileEarlierOnesAreWaitedFor) {
+  // The first process runs until the test lets it go, however slowly a
+  // loaded machine starts the second.
+  UniqueHandleKernel letGo(
+      CreateEventW(nullptr, TRUE, FALSE, L"GormEkTestLetTheFirstGo"));
   DWORD firstPid = 0, secondPid = 0;
-  UniqueHandleKernel first = StartSleeper(4000, &firstPid);
+  UniqueHandleKernel first =
+      StartHelper(L"--wait-event GormEkTestLetTheFirstGo", &firstPid);
   UniqueHandleKernel second = StartSleeper(200, &secondPid);
-  ASSERT_TRUE(first && second);
-  second.reset();  // from here on only the wait may hold the second process
+  ASSERT_TRUE(letGo && first && second);
   bool secondHeld = false;
-  const ULONGLONG start = GetTickCount64();
+  ULONGLONG letGoAt = 0;
   std::thread watcher([&] {
-    Sleep(2500);  // the second process has ended; the first still runs
+    // The test holds the second process until it has ended and the wait
+    // (called at once on the other thread) has long opened it; from then
+    // on only the wait can hold it. Wine keeps an ended process a moment
+    // after its last handle closes: the look comes a second later.
+    WaitForSingleObject(second.get(), 60000);
+    Sleep(2000);
+    second.reset();
+    Sleep(1000);
     UniqueHandleKernel again(
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, secondPid));
     DWORD code = 0;
     secondHeld = again && GetExitCodeProcess(again.get(), &code) && code == 7;
+    letGoAt = GetTickCount64();
+    SetEvent(letGo.get());
   });
   WaitForProcesses({firstPid, secondPid});
-  const double seconds = SecondsSince(start);
   watcher.join();
   EXPECT_TRUE(secondHeld);
-  // The second had already ended: no wait for it after the first.
-  EXPECT_GE(seconds, 3.5);
-  EXPECT_LT(seconds, 12.0);
+  // The wait lasted until the first had ended, and the second, ended long
+  // before, cost it nothing after.
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(first.get(), 0));
+  EXPECT_LT(SecondsSince(letGoAt), 20.0);
 }
 
 // A process that outlives the cap holds the run for 30 seconds, then the
