@@ -36,33 +36,37 @@ bool ThrowingThread(std::unique_ptr<WorkerJob>&) {
   throw std::bad_alloc();
 }
 
-// Waits for a visible top-level window of this process with the given class
-// (other test programs may have windows of their own on the same desktop).
-HWND WaitForWindow(const wchar_t* cls, DWORD ms = 10000) {
+// A visible top-level window of this process with the given class (other
+// test programs may have windows of their own on the same desktop).
+HWND FindOwnWindow(const wchar_t* cls) {
   struct Search {
     const wchar_t* cls;
     HWND found;
-  };
+  } search = {cls, nullptr};
+  EnumWindows(
+      [](HWND w, LPARAM lp) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(lp);
+        wchar_t name[64] = {};
+        GetClassNameW(w, name, 64);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == GetCurrentProcessId() && IsWindowVisible(w) &&
+            wcscmp(name, s->cls) == 0) {
+          s->found = w;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Waits for such a window.
+HWND WaitForWindow(const wchar_t* cls, DWORD ms = 10000) {
   const ULONGLONG end = GetTickCount64() + ms;
   while (GetTickCount64() < end) {
-    Search search = {cls, nullptr};
-    EnumWindows(
-        [](HWND w, LPARAM lp) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(lp);
-          wchar_t name[64] = {};
-          GetClassNameW(w, name, 64);
-          DWORD pid = 0;
-          GetWindowThreadProcessId(w, &pid);
-          if (pid == GetCurrentProcessId() && IsWindowVisible(w) &&
-              wcscmp(name, s->cls) == 0) {
-            s->found = w;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    if (search.found)
-      return search.found;
+    if (HWND found = FindOwnWindow(cls))
+      return found;
     Sleep(10);
   }
   return nullptr;
@@ -163,7 +167,12 @@ void WindowTest::RunAndExpectIdleAfterBox(const wchar_t* expectedText) {
     ASSERT_NE(nullptr, w);
     PostMessageW(w, WM_COMMAND, 102, 0);
     box = AnswerBox();
-    Sleep(200);
+    // Once the box has gone and the window has answered a message sent
+    // after that, the click's handler has returned.
+    const ULONGLONG end = GetTickCount64() + 10000;
+    while (FindOwnWindow(L"#32770") && GetTickCount64() < end)
+      Sleep(10);
+    SendMessageW(w, WM_NULL, 0, 0);
     enabledAfter = IsWindowEnabled(g_state.folderEdit) &&
                    IsWindowEnabled(g_state.installButton);
     runningAfter = g_state.workerRunning;
