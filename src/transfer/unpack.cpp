@@ -43,7 +43,8 @@ bool UnpackPackage(const std::wstring& zipPath,
 bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
                               const std::wstring& zipPath,
                               const std::wstring& destDir,
-                              std::wstring& errorText) {
+                              std::wstring& errorText,
+                              const std::function<void()>& beforeSecondTry) {
   const std::wstring tar = systemDir + L"\\tar.exe";
   if (!IsFile(tar)) {
     errorText =
@@ -70,8 +71,11 @@ bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
   // a short wait, rather than losing a download that took minutes.
   UniqueHandleKernel process;
   for (int attempt = 0; attempt < 2 && !process; ++attempt) {
-    if (attempt > 0)
+    if (attempt > 0) {
+      if (beforeSecondTry)
+        beforeSecondTry();
       Sleep(kStartRetryWaitMs);
+    }
     process = StartProcess(commandLine, CREATE_NO_WINDOW, L"");
   }
   if (!process) {

@@ -2,6 +2,7 @@
 // (1803 and later) ships in the system directory.
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Runs "<system dir>\tar.exe" -xf "<zipPath>" -C "<destDir>" without a
@@ -15,11 +16,14 @@ bool UnpackPackage(const std::wstring& zipPath,
                    std::wstring& errorText);
 
 // UnpackPackage with the directory that holds tar.exe given: the tests
-// cannot take tar.exe away from the system directory they share.
+// cannot take tar.exe away from the system directory they share. When tar
+// could not be started, beforeSecondTry (if any) runs before the one more
+// try that follows a short wait: the tests end there what held tar.exe.
 bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
                               const std::wstring& zipPath,
                               const std::wstring& destDir,
-                              std::wstring& errorText);
+                              std::wstring& errorText,
+                              const std::function<void()>& beforeSecondTry = {});
 
 // The failure text for a path that holds a double quote.
 extern const wchar_t kQuoteInPathText[];
