@@ -1,7 +1,6 @@
 """Update from the game, uninstall from Apps & features, and the sweep of
 stale temporary copies: the real GormEkSetup.exe under Wine."""
 import os
-import pathlib
 import re
 import shutil
 import time
@@ -9,8 +8,8 @@ import time
 import pytest
 
 from harness import (DRIVER, IDNO, IDOK, IDYES, SETUP_EXE, SetupProcess, driver,
-                     game_log, install_through_window, one, statuses, temp_dir, unix_path,
-                     wait_until, watch, wine_processes)
+                     game_log, install_through_window, one, set_temp, statuses, temp_dir,
+                     unix_path, wait_until, watch, wine_processes)
 
 pytestmark = pytest.mark.usefixtures("clean_machine")
 
@@ -82,6 +81,8 @@ def test_update_runs_in_place(site, clean_machine, how):
     assert not unix_path(paths[absent]).exists()
     before = (link.read_bytes(), link.stat().st_mtime_ns)
     site.publish_game(44)
+    # The version file is held until the window has been looked at.
+    site.fault("version.txt", "hold-0")
     if how == "relocated":
         exe, extra = unix_path(folder) / "GormEkSetup.exe", ["/relocated"]
         image = folder + "\\GormEkSetup.exe"
@@ -94,6 +95,7 @@ def test_update_runs_in_place(site, clean_machine, how):
     else:
         assert win["image"].lower().endswith("\\build\\release\\gormeksetup.exe")
     assert not wine_processes("GormEkSetup-")
+    site.release()
     events = watch(60000)
     assert events[-1].get("gone")
     assert proc.wait() == 0
@@ -107,15 +109,9 @@ def test_update_runs_in_place(site, clean_machine, how):
 def unusable_temp_folder():
     """Points the user's TEMP at a folder that does not exist, so no copy of
     the program can be made there."""
-    from conftest import wine
-    key = "HKCU\\Environment"
-    for name in ("TEMP", "TMP"):
-        assert wine("reg", "add", key, "/v", name, "/t", "REG_EXPAND_SZ", "/d",
-                    "C:\\no such temp", "/f") == 0
+    set_temp("C:\\no such temp")
     yield "C:\\no such temp\\"
-    for name in ("TEMP", "TMP"):
-        wine("reg", "add", key, "/v", name, "/t", "REG_EXPAND_SZ", "/d",
-             "%USERPROFILE%\\Temp", "/f")
+    set_temp()
 
 
 def test_failed_relaunch_runs_in_place_and_update_failure_box(site, clean_machine,
@@ -212,16 +208,11 @@ def test_uninstall_from_a_console_in_the_game_folder_without_install_dir(site, c
     assert one("reg-dump") == {"uninstall": None, "settings": None}
 
 
-def holder_output(process):
-    process.log.flush()
-    return pathlib.Path(process.log.name).read_text(errors="replace")
-
-
 def test_uninstall_with_a_file_held_open(site, clean_machine):
     folder = install_through_window(site, clean_machine)
     holder = SetupProcess("hold-file", folder + "\\data\\level 1.dat", "60000",
                           exe=DRIVER)
-    assert wait_until(lambda: "holding" in holder_output(holder))
+    assert wait_until(lambda: b"holding" in holder.output(), timeout=30)
     proc = SetupProcess("/uninstall", "/confirmed")
     box = one("wait-box", 60000)
     assert box == {"title": "Uninstall Gorm Ek",

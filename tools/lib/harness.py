@@ -6,6 +6,7 @@ import os
 import pathlib
 import pwd
 import shutil
+import signal
 import subprocess
 import time
 import urllib.parse
@@ -31,23 +32,79 @@ def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
+def run(args, stdout, stderr, timeout, cwd=None):
+    """Runs a command (tools/wine-run and a Windows program) in a process
+    group of its own; returns its exit code. Past the timeout the whole
+    group ends, Wine's process with it, before TimeoutExpired is raised."""
+    proc = subprocess.Popen([str(a) for a in args], stdin=subprocess.DEVNULL,
+                            stdout=stdout, stderr=stderr, cwd=cwd,
+                            start_new_session=True)
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        end_group(proc)
+        raise
+
+
+def windows_pid(proc):
+    """The Unix pid of the Windows program that tools/wine-run (started as
+    proc) runs: its child that Wine's loader became."""
+    for child in started.children().get(proc.pid, []):
+        try:
+            if os.path.basename(os.readlink(f"/proc/{child}/exe")).startswith("wine"):
+                return child
+        except OSError:
+            continue
+    return None
+
+
+def end_group(proc):
+    """Ends a process started with a group of its own, and what it started
+    in it, and waits for it."""
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except OSError:
+        pass
+    proc.wait()
+
+
 def wine(*args, timeout=120, cwd=None):
-    """Runs a Windows program in the test prefix; returns its exit code.
+    """Runs a Windows program in the test prefix (tools/wine-run, which runs
+    it once more when Wine did not start it); returns its exit code.
 
     Output goes to files, never pipes: Wine's helper processes can inherit
     pipes and keep a reader waiting."""
     log = pathlib.Path(os.environ.get("TMPDIR", "/tmp")) / f"gormek-wine-{os.getpid()}.log"
     with open(log, "ab") as out:
-        return subprocess.run([str(REPO / "tools" / "wine-run"), *map(str, args)],
-                              stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                              timeout=timeout, cwd=cwd).returncode
+        return run([WINE_RUN, *args], out, out, timeout, cwd)
 
+
+def set_temp(folder="%USERPROFILE%\\Temp"):
+    """Points the user's TEMP and TMP at folder (the prefix's own, by
+    default) for the programs started from now on. Every later test relies
+    on the default coming back, so a failure is never ignored."""
+    for name in ("TEMP", "TMP"):
+        assert wine("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_EXPAND_SZ",
+                    "/d", folder, "/f") == 0, f"{name} could not be set to {folder}"
+
+
+def set_dpi(dpi=None):
+    """The display's DPI for the programs started from now on (Wine reads
+    LogPixels); None puts 96, the default, back."""
+    key = "HKCU\\Control Panel\\Desktop"
+    if dpi is None:
+        assert wine("reg", "delete", key, "/v", "LogPixels", "/f") == 0, "LogPixels stays"
+    else:
+        assert wine("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi),
+                    "/f") == 0, f"LogPixels could not be set to {dpi}"
+
+
+WINE_RUN = REPO / "tools" / "wine-run"
 SETUP_EXE = BUILD / "GormEkSetup.exe"
 # The same program built with https://localhost:47443/ as its download site.
 SETUP_EXE_HTTPS = REPO / "build" / "players-path" / "GormEkSetup.exe"
 DRIVER = BUILD / "tools" / "ui_driver.exe"
 GAME_EXE = BUILD / "sample" / "Gorm Ek.exe"
-WINE_RUN = REPO / "tools" / "wine-run"
 USER = PREFIX / "drive_c" / "users" / pwd.getpwuid(os.getuid()).pw_name
 LOGS = pathlib.Path(os.environ.get("GORMEK_E2E_LOGS", BUILD / "e2e-logs"))
 
@@ -80,16 +137,9 @@ def driver(*commands, timeout=90):
     LOGS.mkdir(parents=True, exist_ok=True)
     out_file = LOGS / f"driver-{os.getpid()}.out"
     err_file = LOGS / f"driver-{os.getpid()}.err"
-    # Now and then Wine fails to start a process at all (exit code 1, none
-    # of the driver's output); the commands never ran, so one more try is
-    # safe. A driver that ran and failed always prints {"error": ...}.
-    for attempt in range(2):
-        with open(out_file, "wb") as out, open(err_file, "ab") as err:
-            rc = subprocess.run([str(WINE_RUN), str(DRIVER), *args], stdin=subprocess.DEVNULL,
-                                stdout=out, stderr=err, timeout=timeout).returncode
-        text = out_file.read_text(encoding="utf-8", errors="replace")
-        if rc == 0 or text.strip():
-            break
+    with open(out_file, "wb") as out, open(err_file, "ab") as err:
+        rc = run([WINE_RUN, DRIVER, *args], out, err, timeout)
+    text = out_file.read_text(encoding="utf-8", errors="replace")
     lines = [json.loads(l) for l in text.splitlines() if l.startswith(("{", "["))]
     if rc != 0:
         raise DriverError(f"ui_driver {args}: rc {rc}: {lines}")
@@ -100,6 +150,17 @@ def one(*command, timeout=90):
     return driver(command, timeout=timeout)[-1]
 
 
+class ProgramEndedAbnormally(AssertionError):
+    """The setup program crashed or ended with a code other than 0, which it
+    returns on every path: a fault of the program, never of a test's timing
+    (CI never reruns a test that met one)."""
+
+
+# What Wine writes when a program crashes (tools/lib/env.sh turns its
+# debugger off, so the program then ends).
+CRASH_MARK = b"wine: Unhandled"
+
+
 class SetupProcess:
     """GormEkSetup.exe (or another exe) running under Wine."""
 
@@ -107,21 +168,35 @@ class SetupProcess:
         """cwd: a Unix folder of the prefix's drive C:, which Wine gives the
         program as its current directory."""
         LOGS.mkdir(parents=True, exist_ok=True)
+        self.exe = pathlib.Path(exe)
         self.log = open(LOGS / f"setup-{time.time_ns()}.log", "wb")
         self.proc = subprocess.Popen([str(WINE_RUN), str(exe), *map(str, args)],
                                      stdin=subprocess.DEVNULL, stdout=self.log,
-                                     stderr=self.log, env=env, cwd=cwd)
+                                     stderr=self.log, env=env, cwd=cwd,
+                                     start_new_session=True)
+
+    def output(self):
+        self.log.flush()
+        return pathlib.Path(self.log.name).read_bytes()
 
     def wait(self, timeout=60):
+        """The exit code. For the setup program (whatever its copy is named)
+        a crash or a code other than 0 raises ProgramEndedAbnormally."""
         try:
-            return self.proc.wait(timeout=timeout)
+            rc = self.proc.wait(timeout=timeout)
         finally:
             self.log.close()
+        crashed = CRASH_MARK in pathlib.Path(self.log.name).read_bytes()
+        if self.exe.name.lower().startswith("gormeksetup") and (rc != 0 or crashed):
+            raise ProgramEndedAbnormally(
+                f"{self.exe.name} ended abnormally with exit code {rc}: "
+                + pathlib.Path(self.log.name).read_text(errors="replace")[-2000:])
+        return rc
 
     def kill(self):
+        """Ends the program and waits until it has ended."""
         if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
+            end_group(self.proc)
         self.log.close()
 
 
@@ -157,6 +232,68 @@ def statuses(events):
     return lines[1:] if lines[:1] == [""] else lines
 
 
+def time_after(events, line):
+    """The system tick (the clock every Wine process shares) at which the
+    window had moved on from the status `line`: the next status line or box
+    after its last showing. A quick step's line can pass between two looks,
+    so whichever comes next counts."""
+    last = max(i for i, e in enumerate(events) if e.get("status") == line)
+    return next(e["tick"] for e in events[last + 1:] if "status" in e or "box" in e)
+
+
+class Watch:
+    """A click and a watch in one driver process, running in the background,
+    so that a test can act (release a held answer) once a line was seen."""
+
+    def __init__(self, *before, timeout_ms=60000):
+        """before: driver commands to run first (["click", id], ...)."""
+        LOGS.mkdir(parents=True, exist_ok=True)
+        self.out_file = LOGS / f"watch-{time.time_ns()}.out"
+        args = []
+        for c in [*before, ["watch", timeout_ms]]:
+            args += (["--"] if args else []) + [str(a) for a in c]
+        self.skip = len(before)
+        self.out = open(self.out_file, "wb")
+        self.proc = subprocess.Popen([str(WINE_RUN), str(DRIVER), *args],
+                                     stdin=subprocess.DEVNULL, stdout=self.out,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
+        self.timeout = timeout_ms / 1000 + 30
+
+    def lines(self):
+        """The driver's lines so far (a line still being written waits)."""
+        text = self.out_file.read_text(encoding="utf-8", errors="replace")
+        text = text[:text.rfind("\n") + 1]
+        return [json.loads(l) for l in text.splitlines() if l.startswith(("{", "["))]
+
+    def events(self):
+        return self.lines()[self.skip:]
+
+    def wait_for(self, predicate, timeout=60):
+        """Waits until a seen event matches; the watch must not end first."""
+        def seen():
+            if any(predicate(e) for e in self.events()):
+                return True
+            assert self.proc.poll() is None, f"the watch ended first: {self.lines()}"
+            return False
+        assert wait_until(seen, timeout=timeout, step=0.05), self.lines()
+
+    def wait_for_status(self, prefix, timeout=60):
+        self.wait_for(lambda e: e.get("status", "").startswith(prefix), timeout)
+
+    def end(self):
+        """The events once the watch has ended (window gone, a box, done)."""
+        try:
+            rc = self.proc.wait(timeout=self.timeout)
+        except subprocess.TimeoutExpired:
+            end_group(self.proc)
+            raise
+        finally:
+            self.out.close()
+        if rc != 0:
+            raise DriverError(f"watch: rc {rc}: {self.lines()}")
+        return self.events()
+
+
 class Site:
     """A download site folder served by tools/site on 127.0.0.1."""
 
@@ -180,6 +317,10 @@ class Site:
 
     def stop(self):
         subprocess.run([str(REPO / "tools" / "site"), "--stop", str(self.pid_file)])
+
+    def release(self):
+        """Lets every answer that a hold-N fault holds go on."""
+        urllib.request.urlopen(f"{self.url}_control/release", timeout=30).read()
 
     def fault(self, name, faults):
         query = urllib.parse.urlencode({"file": name, "fault": faults})
@@ -220,9 +361,12 @@ class Site:
         (self.dir / "version.txt").write_text(f"{version}\n")
 
     def requests(self):
+        """The site's log; first waits for answers still being sent, whose
+        lines come after the client has had the last byte."""
         log = self.root / "requests.log"
         if not log.exists():
             return []
+        urllib.request.urlopen(f"{self.url}_control/idle", timeout=60).read()
         return [json.loads(l) for l in log.read_text().splitlines()]
 
 
@@ -286,13 +430,16 @@ def prefix_processes():
 
 def kill_windows_processes(*names):
     """Ends leftover Windows processes of this test prefix (and no other)
-    whose command line holds one of names."""
-    for pid, argv in prefix_processes():
-        if any(n in a for n in names for a in argv):
-            try:
-                os.kill(pid, 9)
-            except OSError:
-                pass
+    whose command line holds one of names, and waits until they have ended:
+    the next test must not meet them."""
+    pids = [pid for pid, argv in prefix_processes()
+            if any(n in a for n in names for a in argv)]
+    for pid in pids:
+        try:
+            os.kill(pid, 9)
+        except OSError:
+            pass
+    assert started.wait_gone(pids, timeout=30), f"still running: {pids}"
 
 
 def end_prefix_processes():

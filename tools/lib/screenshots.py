@@ -26,18 +26,16 @@ def main():
     wine_env_run("wineserver", "-k")
     xvfb, display = start_xvfb()
     os.environ["DISPLAY"] = display
-    from harness import wine
-    from harness import SetupProcess, Site, driver, one
+    from harness import SetupProcess, Site, driver, one, set_dpi
     import tempfile
     site = Site(pathlib.Path(tempfile.mkdtemp(prefix="gormek-shots-")))
-    key = "HKCU\\Control Panel\\Desktop"
     try:
         site.publish_game(42)
-        # The update waits on a silent site, so its window stays up.
-        site.fault("version.txt", "stall-20")
+        # The update waits for a held version file, so its window stays up.
+        site.fault("version.txt", "hold-0")
         driver(["reset-state"])
         for dpi in (96, 144):
-            wine("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+            set_dpi(dpi)
             setup = SetupProcess("/site", site.url)
             one("wait-window", 30000)
             one("set-text", 2, "C:\\Games\\Gorm Ek")
@@ -49,7 +47,7 @@ def main():
             shot(driver, f"update-window-{dpi}")
             setup.kill()
     finally:
-        wine("reg", "delete", key, "/v", "LogPixels", "/f")
+        set_dpi(None)
         site.stop()
         wine_env_run("wineserver", "-k")
         xvfb.terminate()
