@@ -1,5 +1,6 @@
 """Shared helpers of the end-to-end tests: the repository, the Wine prefix of
 the test bench, and running Windows programs in it."""
+import json
 import os
 import pathlib
 import subprocess
@@ -12,6 +13,16 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 # paths of the test bench and runs Windows programs in its prefix.
 sys.path.insert(0, str(REPO / "tools" / "lib"))
 from harness import BUILD, PREFIX, wine, windows_path  # noqa: E402,F401
+
+
+def pytest_runtest_logreport(report):
+    """With CI's reruns (pytest-rerunfailures), each failure that is run
+    again is recorded with its output for tools/lib/test_results.py."""
+    log = os.environ.get("GORMEK_RERUN_LOG")
+    if log and report.outcome == "rerun":
+        with open(log, "a", encoding="utf-8") as f:
+            f.write(json.dumps({"test": report.nodeid, "when": report.when,
+                                "output": report.longreprtext}) + "\n")
 
 
 @pytest.fixture(scope="session", autouse=True)

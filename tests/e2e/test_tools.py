@@ -1,5 +1,6 @@
 """The test bench's own tools touch only what they started: stale pid files,
 a developer's shell with WINEPREFIX exported, and a step that hangs in CI."""
+import json
 import os
 import subprocess
 import sys
@@ -114,3 +115,50 @@ def test_a_program_that_wine_did_not_start_runs_once_more(tmp_path):
         assert len((tmp_path / "runs").read_text().splitlines()) == runs, plan
         assert result.returncode == code, plan
         assert said in result.stderr, (plan, result.stderr)
+
+
+def ctest_attempts(name, *results):
+    """CTest's output for one test's attempts, as --repeat until-pass prints
+    them: (status, output) each."""
+    lines = []
+    for status, output in results:
+        lines += [f"    Start 1: {name}", f"1/1 Test #1: {name} ......{status}    0.50 sec",
+                  output, ""]
+    return "\n".join(lines) + "\n"
+
+
+PASSED_XML = '<testsuite><testcase name="A.B" classname="A.B" status="run"/></testsuite>'
+FAILED_XML = ('<testsuite><testcase name="A.B" classname="A.B" status="fail">'
+              '<failure message=""/></testcase></testsuite>')
+
+
+def test_ci_tells_a_flaky_test_from_a_fault(tmp_path):
+    """What .ci/run's reruns let pass: one or two tests whose first failure
+    was an ordinary one. A rerun that fails too, a first failure that was a
+    crash, and a third flaky test all fail the run."""
+    flaky = ctest_attempts("A.B", ("***Failed", "[  FAILED  ] A.B"), ("   Passed", ""))
+    crashed = ctest_attempts("A.B", ("***Failed", "wine: Unhandled page fault"),
+                             ("   Passed", ""))
+    cases = [  # (CTest's output, its JUnit file, pytest's reruns, exit code)
+        (flaky, PASSED_XML, [], 0),
+        (flaky, FAILED_XML, [], 1),
+        (crashed, PASSED_XML, [], 1),
+        (flaky, PASSED_XML, ["t.py::a", "t.py::b"], 1),
+        (flaky, PASSED_XML, [("t.py::a", "harness.ProgramEndedAbnormally: x")], 1),
+    ]
+    script = REPO / "tools" / "lib" / "test_results.py"
+    for log, xml, reruns, code in cases:
+        results = tmp_path / "results"
+        results.mkdir(exist_ok=True)
+        (results / "gcc-1.log").write_text(log)
+        for suite in ("gcc", "clang", "e2e"):
+            (results / f"{suite}-1.xml").write_text(xml if suite == "gcc" else PASSED_XML)
+        (results / "e2e-1.reruns").write_text("".join(
+            json.dumps({"test": r if isinstance(r, str) else r[0], "when": "call",
+                        "output": "AssertionError" if isinstance(r, str) else r[1]}) + "\n"
+            for r in reruns))
+        result = subprocess.run([sys.executable, str(script), str(results), "1", "--reruns"],
+                                capture_output=True, text=True)
+        assert result.returncode == code, (log, xml, reruns, result.stdout)
+        assert "FLAKY: gcc: A.B" in result.stdout
+        assert "gcc: A.B" in (tmp_path / "flaky-tests.txt").read_text()
