@@ -133,7 +133,7 @@ def test_slow_server_with_cancel_then_retry(site, clean_machine):
     run = Watch(["click", IDC_INSTALL])
     run.wait_for_status("Downloading")
     one("click", IDC_CANCEL)
-    site.release()
+    site.release("GormEk-0042.zip")
     assert run.end()[-1].get("gone")
     assert proc.wait() == 0
     assert not list(temp_dir().glob("GormEk-*.zip"))

@@ -45,9 +45,9 @@ def test_install_happy_path(site, clean_machine, signed_setup):
     set_launch(False)
     run = Watch(["click", IDC_INSTALL])
     run.wait_for_status("Checking for the newest version...")
-    site.release()
+    site.release("version.txt")
     run.wait_for_status("Downloading version 0042...")
-    site.release()
+    site.release("GormEk-0042.zip")
     events = run.end()
     assert proc.proc.poll() is None
 
@@ -216,7 +216,7 @@ def test_update_layout(site, clean_machine):
     assert [c["id"] for c in items if c["focused"]] == [IDC_CANCEL]
     one("key", "esc")  # as the Cancel button
     assert one("status")["status"] == "Cancelling..."
-    site.release()  # the cancel ends the run once the package downloads
+    site.release("version.txt")  # the cancel ends the run once the package downloads
     one("wait-gone", 30000)
     assert proc.wait() == 0
 
@@ -460,7 +460,7 @@ def cancelled_run_ends(site):
     on, the worker sees the cancel and the window closes."""
     for _ in range(3):
         assert one("status")["status"] == "Cancelling..."
-    site.release()
+    site.release("GormEk-0042.zip")
     events = watch(30000)
     # "Cancelling..." stays: the status lines posted later are dropped.
     assert statuses(events) in (["Cancelling..."], []), events

@@ -95,7 +95,7 @@ def test_update_runs_in_place(site, clean_machine, how):
     else:
         assert win["image"].lower().endswith("\\build\\release\\gormeksetup.exe")
     assert not wine_processes("GormEkSetup-")
-    site.release()
+    site.release("version.txt")
     events = watch(60000)
     assert events[-1].get("gone")
     assert proc.wait() == 0

@@ -125,15 +125,19 @@ class DriverError(AssertionError):
     pass
 
 
+def driver_args(commands):
+    """ui_driver's command line for commands (each a list)."""
+    args = []
+    for c in commands:
+        args += (["--"] if args else []) + [str(a) for a in c]
+    return args
+
+
 def driver(*commands, timeout=90):
     """Runs ui_driver with commands (each a list) and returns its JSON lines.
 
     Raises DriverError when a command fails."""
-    args = []
-    for c in commands:
-        if args:
-            args.append("--")
-        args.extend(str(a) for a in c)
+    args = driver_args(commands)
     LOGS.mkdir(parents=True, exist_ok=True)
     out_file = LOGS / f"driver-{os.getpid()}.out"
     err_file = LOGS / f"driver-{os.getpid()}.err"
@@ -153,7 +157,7 @@ def one(*command, timeout=90):
 class ProgramEndedAbnormally(AssertionError):
     """The setup program crashed or ended with a code other than 0, which it
     returns on every path: a fault of the program, never of a test's timing
-    (CI never reruns a test that met one)."""
+    (a rerun in CI does not pass a test whose first failure was one)."""
 
 
 # What Wine writes when a program crashes (tools/lib/env.sh turns its
@@ -249,12 +253,10 @@ class Watch:
         """before: driver commands to run first (["click", id], ...)."""
         LOGS.mkdir(parents=True, exist_ok=True)
         self.out_file = LOGS / f"watch-{time.time_ns()}.out"
-        args = []
-        for c in [*before, ["watch", timeout_ms]]:
-            args += (["--"] if args else []) + [str(a) for a in c]
         self.skip = len(before)
         self.out = open(self.out_file, "wb")
-        self.proc = subprocess.Popen([str(WINE_RUN), str(DRIVER), *args],
+        self.proc = subprocess.Popen([str(WINE_RUN), str(DRIVER),
+                                      *driver_args([*before, ["watch", timeout_ms]])],
                                      stdin=subprocess.DEVNULL, stdout=self.out,
                                      stderr=subprocess.DEVNULL, start_new_session=True)
         self.timeout = timeout_ms / 1000 + 30
@@ -318,9 +320,11 @@ class Site:
     def stop(self):
         subprocess.run([str(REPO / "tools" / "site"), "--stop", str(self.pid_file)])
 
-    def release(self):
-        """Lets every answer that a hold-N fault holds go on."""
-        urllib.request.urlopen(f"{self.url}_control/release", timeout=30).read()
+    def release(self, name):
+        """Lets the answers of the file that a hold-N fault holds go on: those
+        held now and those to come, until the file's faults are set again."""
+        query = urllib.parse.urlencode({"file": name})
+        urllib.request.urlopen(f"{self.url}_control/release?{query}", timeout=30).read()
 
     def fault(self, name, faults):
         query = urllib.parse.urlencode({"file": name, "fault": faults})
