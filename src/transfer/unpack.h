@@ -19,11 +19,12 @@ bool UnpackPackage(const std::wstring& zipPath,
 // cannot take tar.exe away from the system directory they share. When tar
 // could not be started, beforeSecondTry (if any) runs before the one more
 // try that follows a short wait: the tests end there what held tar.exe.
-bool UnpackPackageWithToolsIn(const std::wstring& systemDir,
-                              const std::wstring& zipPath,
-                              const std::wstring& destDir,
-                              std::wstring& errorText,
-                              const std::function<void()>& beforeSecondTry = {});
+bool UnpackPackageWithToolsIn(
+    const std::wstring& systemDir,
+    const std::wstring& zipPath,
+    const std::wstring& destDir,
+    std::wstring& errorText,
+    const std::function<void()>& beforeSecondTry = {});
 
 // The failure text for a path that holds a double quote.
 extern const wchar_t kQuoteInPathText[];

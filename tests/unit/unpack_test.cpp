@@ -235,9 +235,9 @@ TEST_F(RecordingTarTest, StartedAgainAfterAMomentaryFailure) {
                               OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(held);
   std::wstring error = L"untouched";
-  EXPECT_TRUE(UnpackPackageWithToolsIn(
-      tools_.path(), test::TestPackage(L"v1.zip"), dest_, error,
-      [&held] { held.reset(); }));
+  EXPECT_TRUE(UnpackPackageWithToolsIn(tools_.path(),
+                                       test::TestPackage(L"v1.zip"), dest_,
+                                       error, [&held] { held.reset(); }));
   EXPECT_FALSE(held);  // the first try did fail
   EXPECT_EQ(L"untouched", error);
   EXPECT_TRUE(test::FileExists(log_));

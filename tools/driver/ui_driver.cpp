@@ -137,8 +137,7 @@ std::string BoxJson(HWND box) {
 void Settle(HWND w, int posted) {
   for (int i = 0; i <= posted; ++i) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000,
-                             &result))
+    if (!SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result))
       return;  // gone, or not answering: nothing more to wait for
   }
 }
@@ -325,8 +324,7 @@ bool CmdWatch(DWORD timeoutMs, DWORD intervalMs) {
            IsWindow(bar);
     if (read && static_cast<LRESULT>(pos) != lastPos) {
       lastPos = static_cast<LRESULT>(pos);
-      Emit("{\"t\":" + t + ",\"pos\":" + std::to_string(pos) +
-           "}");
+      Emit("{\"t\":" + t + ",\"pos\":" + std::to_string(pos) + "}");
     }
     // A finished install: the main button has become "Close".
     if (HWND button = GetDlgItem(w, 102);
