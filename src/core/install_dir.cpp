@@ -51,7 +51,6 @@ void SetDefaultInstallDir() {
     g_state.installDir = UserProgramsFolder() + kFolderSuffix;
 }
 
-
 bool AcceptInstallDir(const std::wstring& boxText) {
   g_state.installDir = NormalizeInstallDir(boxText);
   return g_state.installDir.size() >= 3 && g_state.installDir[1] == L':';

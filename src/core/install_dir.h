@@ -19,7 +19,6 @@ std::wstring ReadRegisteredInstallDir();
 // programs folder + "\Gorm Ek". Not normalised.
 void SetDefaultInstallDir();
 
-
 // The full-path check of the Install button: sets g_state.installDir to
 // NormalizeInstallDir(boxText) in every case and returns whether it is
 // accepted: at least three characters with a colon as the second.

@@ -4,7 +4,6 @@
 
 #include <shlobj.h>
 
-
 std::wstring TempFolder() {
   wchar_t buffer[MAX_PATH] = {};
   const DWORD n = GetTempPathW(MAX_PATH, buffer);
@@ -52,7 +51,6 @@ bool IsFile(const std::wstring& path) {
   const DWORD a = GetFileAttributesW(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
-
 
 std::wstring KnownFolderPath(const GUID& id) {
   PWSTR raw = nullptr;

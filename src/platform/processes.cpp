@@ -57,7 +57,8 @@ UniqueHandleKernel StartProcess(const std::wstring& commandLine,
   PROCESS_INFORMATION info = {};
   if (!CreateProcessW(
           nullptr, writable.data(), nullptr, nullptr, FALSE, creationFlags,
-          nullptr, currentDirectory.empty() ? nullptr : currentDirectory.c_str(),
+          nullptr,
+          currentDirectory.empty() ? nullptr : currentDirectory.c_str(),
           &startup, &info)) {
     return UniqueHandleKernel();
   }

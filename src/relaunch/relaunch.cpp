@@ -19,7 +19,6 @@ bool IsRunningFromFolder(const std::wstring& folder) {
   return EqualsAsciiNoCase(ProgramDirectory(), folder);
 }
 
-
 std::wstring RelaunchCommandLine(const std::wstring& copyPath,
                                  const std::vector<std::wstring>& arguments,
                                  unsigned long processId) {

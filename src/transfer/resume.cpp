@@ -49,9 +49,8 @@ bool IsEtag(const std::wstring& validator) {
 std::wstring ChooseValidator(const std::wstring& etag,
                              const std::wstring& lastModified) {
   // A weak ETag only says two files are alike; If-Range needs the same bytes.
-  std::wstring chosen = etag.empty() || etag.rfind(L"W/", 0) == 0
-                            ? lastModified
-                            : etag;
+  std::wstring chosen =
+      etag.empty() || etag.rfind(L"W/", 0) == 0 ? lastModified : etag;
   // A value that could end the header line early is never sent back.
   if (chosen.find_first_of(L"\r\n") != std::wstring::npos)
     chosen.clear();
@@ -135,10 +134,9 @@ RetryStep JudgeRetryAnswer(ResumeState& state, const RetryAnswer& answer) {
   }
   // A 200 without a length cannot be checked for its end, unless the file
   // never had one.
-  if (answer.status == 200 &&
-      (answer.contentLength >= 0 || state.total < 0)) {
-    const bool sameFile = answer.validator == state.validator &&
-                          answer.contentLength == fileSize;
+  if (answer.status == 200 && (answer.contentLength >= 0 || state.total < 0)) {
+    const bool sameFile =
+        answer.validator == state.validator && answer.contentLength == fileSize;
     if (!sameFile)
       state.startOvers = 0;
     else if (++state.startOvers > kMaxStartOvers)

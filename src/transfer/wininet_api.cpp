@@ -23,12 +23,13 @@ BOOL CALLBACK Load(INIT_ONCE*, void*, void**) {
   if (!module)
     return TRUE;
   const HMODULE m = module.get();
-  const bool ok = Resolve(m, "InternetOpenW", g_api.InternetOpenW) &&
-                  Resolve(m, "InternetOpenUrlW", g_api.InternetOpenUrlW) &&
-                  Resolve(m, "HttpQueryInfoW", g_api.HttpQueryInfoW) &&
-                  Resolve(m, "InternetReadFile", g_api.InternetReadFile) &&
-                  Resolve(m, "InternetCloseHandle", g_api.InternetCloseHandle) &&
-                  Resolve(m, "InternetSetOptionW", g_api.InternetSetOptionW);
+  const bool ok =
+      Resolve(m, "InternetOpenW", g_api.InternetOpenW) &&
+      Resolve(m, "InternetOpenUrlW", g_api.InternetOpenUrlW) &&
+      Resolve(m, "HttpQueryInfoW", g_api.HttpQueryInfoW) &&
+      Resolve(m, "InternetReadFile", g_api.InternetReadFile) &&
+      Resolve(m, "InternetCloseHandle", g_api.InternetCloseHandle) &&
+      Resolve(m, "InternetSetOptionW", g_api.InternetSetOptionW);
   if (!ok)
     return TRUE;
   // The functions are used until the process ends: the module stays loaded.

@@ -55,9 +55,8 @@ void OnThreadOfItsOwn(const std::function<void()>& op) {
     CoUninitialize();
     return 0;
   };
-  HANDLE thread = CreateThread(nullptr, 0, run,
-                               const_cast<std::function<void()>*>(&op), 0,
-                               nullptr);
+  HANDLE thread = CreateThread(
+      nullptr, 0, run, const_cast<std::function<void()>*>(&op), 0, nullptr);
   ASSERT_NE(nullptr, thread);
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
@@ -107,7 +106,8 @@ TEST_F(HandlesTest, OperationsLeaveNoHandleBehind) {
   ExpectNoLeak("unpack corrupt", [&] {
     UnpackPackage(test::TestPackage(L"corrupt.zip"), dest, error);
   });
-  ExpectNoLeak("register", [&] { RegisterInstallation(dest, FormatVersion(42)); });
+  ExpectNoLeak("register",
+               [&] { RegisterInstallation(dest, FormatVersion(42)); });
   ExpectNoLeak("folder size", [&] { FolderSize(dir.path()); });
   ExpectNoLeak("shortcut", [&] {
     CreateShortcut(dir.path() + L"\\x.lnk", dest + L"\\Gorm Ek.exe", dest);

@@ -127,8 +127,8 @@ TEST(ResumeTest, WhatAnAnswerToARetryMeans) {
        Whole(5000, L"\"abc-2\""), RetryStep::kStartOver, 0, 5000},
       {"the rest of a window", window, windowRest, RetryStep::kAppend, 500,
        2000},
-      {"past the window's end", window, pastTheWindow, RetryStep::kMisfit,
-       500, 2000},
+      {"past the window's end", window, pastTheWindow, RetryStep::kMisfit, 500,
+       2000},
       // The whole file instead: the window becomes the whole file.
       {"a 200 to a window", window, Whole(), RetryStep::kStartOver, 0, 5000},
   };
