@@ -11,12 +11,14 @@
 #include "platform/scope_guard.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
+#include "transfer/http_session.h"
 #include "transfer/resume.h"
 #include "transfer/wininet_api.h"
 
+using namespace http_detail;
+
 namespace {
 
-constexpr DWORD kReadSize = 64 * 1024;
 // WinINet's connect, send and receive time-outs.
 constexpr DWORD kTimeoutMs = 15000;
 const wchar_t kWriteFailedText[] =
@@ -25,11 +27,13 @@ constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD |
                                 INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_PRAGMA_NOCACHE;
 
-void CloseInternet(HINTERNET h) {
+}  // namespace
+
+void http_detail::CloseInternet(HINTERNET h) {
   LoadWinInet()->InternetCloseHandle(h);
 }
-using UniqueInternet =
-    UniqueHandle<HINTERNET, CloseInternet, handle_detail::Null<HINTERNET>>;
+
+namespace {
 
 // The Content-Length header as a number; -1 when it cannot be read.
 std::int64_t DeclaredLength(const WinInetApi& api, HINTERNET request) {
@@ -62,8 +66,9 @@ DWORD StatusCode(const WinInetApi& api, HINTERNET request) {
   return status;
 }
 
-// The answer's own account of itself, for a retry's decision.
-RetryAnswer ReadAnswer(const WinInetApi& api, HINTERNET request) {
+}  // namespace
+
+RetryAnswer http_detail::ReadAnswer(const WinInetApi& api, HINTERNET request) {
   RetryAnswer answer;
   answer.status = StatusCode(api, request);
   answer.contentRange = HeaderText(api, request, HTTP_QUERY_CONTENT_RANGE);
@@ -73,6 +78,8 @@ RetryAnswer ReadAnswer(const WinInetApi& api, HINTERNET request) {
       answer.etag, HeaderText(api, request, HTTP_QUERY_LAST_MODIFIED));
   return answer;
 }
+
+namespace {
 
 std::wstring CouldNotReach(const std::wstring& url, DWORD error) {
   std::wstring text =
@@ -87,15 +94,9 @@ std::wstring CouldNotReach(const std::wstring& url, DWORD error) {
   return text;
 }
 
-enum class BodyEnd {
-  kComplete,  // the whole body arrived and was stored
-  kBroken,    // a read failed or the body ended short: errorText says which
-  kStopped,   // a write failed, the caller cancelled or memory was full
-};
+}  // namespace
 
-// Reads one answer's body to its end, appending to the targets (a null
-// memoryTarget or file is none) and counting on from `received`.
-BodyEnd ReadBody(const WinInetApi& api,
+BodyEnd http_detail::ReadBody(const WinInetApi& api,
                  HINTERNET request,
                  std::string* memoryTarget,
                  HANDLE file,
@@ -140,6 +141,8 @@ BodyEnd ReadBody(const WinInetApi& api,
     }
   }
 }
+
+namespace {
 
 // Waits `ms`, asking onWait every 100 ms with the whole seconds left. False
 // when onWait said stop.
@@ -188,21 +191,13 @@ bool IsCertificateError(unsigned long error) {
   }
 }
 
+HINTERNET Session::Open(const std::wstring& headers) const {
+  return api->InternetOpenUrlW(
+      root.get(), url.c_str(), headers.empty() ? nullptr : headers.c_str(),
+      static_cast<DWORD>(headers.size()), kOpenUrlFlags, 0);
+}
+
 namespace {
-
-// One download's fixed parts.
-struct Session {
-  const WinInetApi* api = nullptr;
-  UniqueInternet root;
-  const std::wstring& url;
-  const DownloadOptions& options;
-
-  HINTERNET Open(const std::wstring& headers) const {
-    return api->InternetOpenUrlW(
-        root.get(), url.c_str(), headers.empty() ? nullptr : headers.c_str(),
-        static_cast<DWORD>(headers.size()), kOpenUrlFlags, 0);
-  }
-};
 
 // Bounds every connect, send and receive, so that an attempt (and a cancel
 // during one) ends in bounded time, not after the system's own time-outs.
@@ -214,7 +209,6 @@ void SetTimeouts(const WinInetApi& api, HINTERNET root) {
     api.InternetSetOptionW(root, option, &ms, sizeof(ms));
   }
 }
-
 
 std::wstring ServerAnswered(unsigned long status, const std::wstring& url) {
   return L"The server answered " + UnsignedToWide(status) + L" for\n" + url;
@@ -278,10 +272,9 @@ bool Reconnect(const Session& session,
   }
 }
 
-// Opens the root handle and the first request with headers. Its status in
-// status; false with error set when there is no answer, or (unless partial)
-// the answer is not a 200.
-bool OpenFirstAnswer(Session& session,
+}  // namespace
+
+bool http_detail::OpenFirstAnswer(Session& session,
                      UniqueInternet& request,
                      const std::wstring& headers,
                      bool partial,
@@ -309,15 +302,7 @@ bool OpenFirstAnswer(Session& session,
   return true;
 }
 
-// Where the body goes.
-struct Target {
-  std::string* memory;  // null for none
-  HANDLE file;          // null for none
-  const DownloadProgress& onProgress;
-};
-
-// Reads the body to its end, going on after breaks when resume is set.
-bool ReadToTheEnd(const Session& session,
+bool http_detail::ReadToTheEnd(const Session& session,
                   ResumeState& state,
                   UniqueInternet& request,
                   const Target& target,
@@ -332,9 +317,9 @@ bool ReadToTheEnd(const Session& session,
   std::vector<char> buffer(kReadSize);
   for (bool retrying = false;; retrying = true) {
     const std::int64_t before = state.received;
-    const BodyEnd end = ReadBody(*session.api, request.get(), target.memory,
-                                 target.file, buffer, state.total,
-                                 state.received, target.onProgress, error);
+    const BodyEnd end =
+        ReadBody(*session.api, request.get(), target.memory, target.file,
+                 buffer, state.total, state.received, target.onProgress, error);
     if (end == BodyEnd::kComplete)
       return true;
     // Only a body that has begun to arrive is gone on with: a connection
@@ -349,21 +334,30 @@ bool ReadToTheEnd(const Session& session,
   }
 }
 
-// Reads a 200's body, the whole file, into the targets: the file at
-// filePath is created anew (or emptied). What HttpDownload does after its
-// first answer.
-bool ReadWholeFile(const Session& session,
-                   UniqueInternet& request,
-                   std::string* memoryTarget,
-                   const std::wstring& filePath,
-                   const DownloadProgress& onProgress,
-                   std::wstring& error) {
+bool http_detail::ReadWholeFile(const Session& session,
+                                UniqueInternet& request,
+                                std::string* memoryTarget,
+                                const std::wstring& filePath,
+                                HANDLE held,
+                                const DownloadProgress& onProgress,
+                                std::wstring& error) {
   const DownloadOptions& options = session.options;
   ResumeState state;
   state.total = DeclaredLength(*session.api, request.get());
+  // A held file is emptied first, so that the room check counts the space
+  // its earlier bytes (a part, the start of a directory) took as free.
+  if (held && !Truncate(held)) {
+    error = kWriteFailedText;
+    return false;
+  }
   if (state.total > 0 && options.checkRoom &&
       !options.checkRoom(state.total, error))
     return false;
+  if (held) {
+    const bool resume = options.resume && !memoryTarget;
+    const Target target{memoryTarget, held, onProgress};
+    return ReadToTheEnd(session, state, request, target, resume, error);
+  }
 
   UniqueFile file;
   if (!filePath.empty()) {
@@ -392,6 +386,8 @@ bool ReadWholeFile(const Session& session,
   return ok;
 }
 
+namespace {
+
 // HttpDownload with its own error text, which the caller takes only on
 // failure.
 bool Download(const std::wstring& url,
@@ -406,8 +402,8 @@ bool Download(const std::wstring& url,
   UniqueInternet request;
   DWORD status = 0;
   return OpenFirstAnswer(session, request, L"", false, status, error) &&
-         ReadWholeFile(session, request, memoryTarget, filePath, onProgress,
-                       error);
+         ReadWholeFile(session, request, memoryTarget, filePath, nullptr,
+                       onProgress, error);
 }
 
 }  // namespace
@@ -425,139 +421,3 @@ bool HttpDownload(const std::wstring& url,
   return false;
 }
 
-namespace {
-
-// A suffix range's 206: "bytes START-END/FULL" that ends the file and holds
-// at most `asked` bytes. The full length in fileSize; false otherwise.
-bool TailFits(const std::wstring& range,
-              std::uint64_t asked,
-              std::int64_t& fileSize) {
-  const std::size_t slash = range.rfind(L'/');
-  if (slash == std::wstring::npos)
-    return false;
-  fileSize = ParseDecimalSaturating(
-      std::wstring_view(range).substr(slash + 1), 0,
-      std::numeric_limits<std::int64_t>::max());
-  const std::int64_t length = std::min<std::int64_t>(
-      fileSize, static_cast<std::int64_t>(asked));
-  ResumeState tail;
-  tail.askRange = true;
-  tail.offset = fileSize - length;
-  tail.total = length;
-  tail.fileSize = fileSize;
-  RetryAnswer answer;
-  answer.status = 206;
-  answer.contentRange = range;
-  return fileSize > 0 && JudgeRetryAnswer(tail, answer) == RetryStep::kAppend;
-}
-
-PartialResult FetchTail(Session& session,
-                        std::uint64_t tailBytes,
-                        const std::wstring& filePath,
-                        const DownloadProgress& onProgress,
-                        PackageTail& tail,
-                        std::wstring& error) {
-  UniqueInternet request;
-  DWORD status = 0;
-  const std::wstring headers =
-      L"Range: bytes=-" + UnsignedToWide(tailBytes) + L"\r\n";
-  if (!OpenFirstAnswer(session, request, headers, true, status, error))
-    return PartialResult::kNoRanges;
-  if (status == 200) {
-    // The host ignores ranges: this body is the whole file.
-    return ReadWholeFile(session, request, nullptr, filePath, onProgress,
-                         error)
-               ? PartialResult::kWhole
-               : PartialResult::kFailed;
-  }
-  const RetryAnswer answer = ReadAnswer(*session.api, request.get());
-  if (status != 206 || !TailFits(answer.contentRange, tailBytes, tail.fileSize))
-    return PartialResult::kNoRanges;
-  tail.validator = answer.validator;
-  tail.bytes.clear();
-  std::vector<char> buffer(kReadSize);
-  std::int64_t received = 0;
-  const std::int64_t length =
-      std::min<std::int64_t>(tail.fileSize, static_cast<std::int64_t>(tailBytes));
-  return ReadBody(*session.api, request.get(), &tail.bytes, nullptr, buffer,
-                  length, received, {}, error) == BodyEnd::kComplete &&
-                 received == length
-             ? PartialResult::kPart
-             : PartialResult::kNoRanges;
-}
-
-PartialResult FetchRange(Session& session,
-                         const ByteWindow& window,
-                         const std::wstring& filePath,
-                         const DownloadProgress& onProgress,
-                         std::wstring& error) {
-  ResumeState state;
-  state.askRange = true;
-  state.offset = static_cast<std::int64_t>(window.start);
-  state.total = static_cast<std::int64_t>(window.end - window.start);
-  state.fileSize = static_cast<std::int64_t>(window.fileSize);
-  state.validator = window.validator;
-  UniqueInternet request;
-  DWORD status = 0;
-  if (state.validator.empty() || state.total <= 0 ||
-      !OpenFirstAnswer(session, request, RangeHeaders(state), true, status,
-                       error))
-    return PartialResult::kNoRanges;
-  if (status == 200) {
-    // The file changed on the server, or ranges are ignored: the whole file
-    // replaces the part, never mixed with it.
-    return ReadWholeFile(session, request, nullptr, filePath, onProgress,
-                         error)
-               ? PartialResult::kWhole
-               : PartialResult::kFailed;
-  }
-  if (JudgeRetryAnswer(state, ReadAnswer(*session.api, request.get())) !=
-      RetryStep::kAppend)
-    return PartialResult::kNoRanges;
-  UniqueFile file(CreateFileW(filePath.c_str(), GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER zero = {};
-  if (!file || !SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) {
-    error = L"Could not save the download to " + filePath;
-    return PartialResult::kFailed;
-  }
-  const Target target{nullptr, file.get(), onProgress};
-  if (!ReadToTheEnd(session, state, request, target, session.options.resume,
-                    error))
-    return PartialResult::kFailed;
-  // A 200 on a retry made the window the whole file.
-  return state.fileSize < 0 ? PartialResult::kWhole : PartialResult::kPart;
-}
-
-}  // namespace
-
-PartialResult HttpDownloadTail(const std::wstring& url,
-                               std::uint64_t tailBytes,
-                               const std::wstring& filePath,
-                               const DownloadProgress& onProgress,
-                               PackageTail& tail,
-                               std::wstring& errorText,
-                               const DownloadOptions& options) {
-  Session session{LoadWinInet(), {}, url, options};
-  std::wstring error;
-  const PartialResult result =
-      FetchTail(session, tailBytes, filePath, onProgress, tail, error);
-  if (result == PartialResult::kFailed)
-    errorText = std::move(error);
-  return result;
-}
-
-PartialResult HttpDownloadRange(const std::wstring& url,
-                                const ByteWindow& window,
-                                const std::wstring& filePath,
-                                const DownloadProgress& onProgress,
-                                std::wstring& errorText,
-                                const DownloadOptions& options) {
-  Session session{LoadWinInet(), {}, url, options};
-  std::wstring error;
-  const PartialResult result =
-      FetchRange(session, window, filePath, onProgress, error);
-  if (result == PartialResult::kFailed)
-    errorText = std::move(error);
-  return result;
-}

@@ -66,57 +66,6 @@ bool HttpDownload(const std::wstring& url,
                   std::wstring& errorText,
                   const DownloadOptions& options = {});
 
-// What a request for part of a file brought.
-enum class PartialResult {
-  kPart,      // the part asked for
-  kWhole,     // a 200: the whole file went to filePath instead, from byte 0
-  kNoRanges,  // no answer, another status, or one that does not fit: the
-              // whole file must be fetched afresh (nothing was written)
-  kFailed,    // errorText says why (a cancel, a write, a broken range)
-};
-
-// The last bytes of a file, asked for with one suffix range.
-struct PackageTail {
-  std::string bytes;
-  std::int64_t fileSize = 0;
-  std::wstring validator;  // as If-Range sends it; "" when none can be
-};
-
-// Asks for the last tailBytes of url ("Range: bytes=-N"). A 206 that ends
-// the file: kPart, with tail filled and nothing written. A 200: the host
-// ignores ranges, and that body, the whole file, is downloaded to filePath
-// as HttpDownload does (kWhole, or kFailed with errorText). Anything else:
-// kNoRanges.
-PartialResult HttpDownloadTail(const std::wstring& url,
-                               std::uint64_t tailBytes,
-                               const std::wstring& filePath,
-                               const DownloadProgress& onProgress,
-                               PackageTail& tail,
-                               std::wstring& errorText,
-                               const DownloadOptions& options = {});
-
-// Bytes [start, end) of a file of fileSize bytes known by validator.
-struct ByteWindow {
-  std::uint64_t start = 0;
-  std::uint64_t end = 0;
-  std::uint64_t fileSize = 0;
-  std::wstring validator;
-};
-
-// Asks for the window with If-Range and appends it to filePath, which
-// exists; onProgress counts the window's bytes. With options.resume, a break
-// goes on as HttpDownload's does. A 200 (the file changed on the server, or
-// ranges are ignored) is the whole file: it replaces everything filePath
-// held, from byte 0 (kWhole). An answer that does not name exactly the
-// window, or no validator: kNoRanges, nothing written. On kFailed errorText
-// holds one sentence; the file is then the caller's to delete.
-PartialResult HttpDownloadRange(const std::wstring& url,
-                                const ByteWindow& window,
-                                const std::wstring& filePath,
-                                const DownloadProgress& onProgress,
-                                std::wstring& errorText,
-                                const DownloadOptions& options = {});
-
 // The line added to "Could not reach ..." when a certificate was refused.
 extern const wchar_t kCertificateHint[];
 

@@ -1,22 +1,14 @@
 #include "transfer/range_plan.h"
 
-#include <algorithm>
-
 RangePlan PlanRanges(const ZipIndex& index,
                      const std::vector<std::size_t>& wanted,
                      std::uint64_t mergeGap) {
   // Each entry ends where the next one (in the file's order) begins.
-  std::vector<std::size_t> order(index.entries.size());
-  for (std::size_t i = 0; i < order.size(); ++i)
-    order[i] = i;
-  std::sort(order.begin(), order.end(), [&index](std::size_t a, std::size_t b) {
-    return index.entries[a].localHeaderOffset <
-           index.entries[b].localHeaderOffset;
-  });
-  std::vector<bool> want(index.entries.size(), false);
+  const std::vector<std::size_t> order = EntriesByOffset(index);
+  std::vector<char> want(index.entries.size(), 0);
   for (const std::size_t w : wanted) {
     if (w < want.size())
-      want[w] = true;
+      want[w] = 1;
   }
   RangePlan plan;
   for (std::size_t i = 0; i < order.size(); ++i) {

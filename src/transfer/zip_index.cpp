@@ -11,20 +11,17 @@ constexpr std::uint32_t kCentralSignature = 0x02014b50;
 constexpr std::size_t kEndSize = 22;
 constexpr std::size_t kZip64LocatorSize = 20;
 constexpr std::size_t kZip64EndSize = 56;
-constexpr std::size_t kCentralSize = 46;
 constexpr std::size_t kLocalHeaderSize = 30;
-constexpr std::uint16_t kZip64ExtraId = 0x0001;
 constexpr std::uint16_t kEncryptedFlag = 0x0001;
 constexpr std::uint16_t kUtf8Flag = 0x0800;
-constexpr std::uint32_t kMax32 = 0xFFFFFFFF;
-constexpr std::uint16_t kMax16 = 0xFFFF;
+using zip::kCentralSize;
+using zip::kMax16;
+using zip::kMax32;
+using zip::kZip64ExtraId;
 
 // Little-endian reads; the caller has checked the bounds.
 std::uint64_t Read(std::string_view bytes, std::size_t at, int size) {
-  std::uint64_t value = 0;
-  for (int i = size - 1; i >= 0; --i)
-    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return value;
+  return zip::ReadLittleEndian(bytes, at, size);
 }
 std::uint16_t Read16(std::string_view bytes, std::size_t at) {
   return static_cast<std::uint16_t>(Read(bytes, at, 2));
@@ -50,7 +47,8 @@ bool ReadZip64End(std::string_view tail,
     return false;
   const std::size_t r = static_cast<std::size_t>(record - tailStart);
   if (Read32(tail, r) != kZip64EndSignature || Read32(tail, r + 16) != 0 ||
-      Read32(tail, r + 20) != 0 || Read(tail, r + 24, 8) != Read(tail, r + 32, 8))
+      Read32(tail, r + 20) != 0 ||
+      Read(tail, r + 24, 8) != Read(tail, r + 32, 8))
     return false;
   end.entryCount = Read(tail, r + 32, 8);
   end.centralDirectorySize = Read(tail, r + 40, 8);
@@ -132,21 +130,14 @@ bool ReadCentralRecord(std::string_view dir, std::size_t& at, ZipEntry& entry) {
 
 // True when every entry's bytes (its local header, name and data) end
 // before the next entry's local header, or before the directory.
-bool EntriesFitApart(const std::vector<ZipEntry>& entries,
-                     std::uint64_t directoryOffset) {
-  std::vector<const ZipEntry*> byOffset;
-  byOffset.reserve(entries.size());
-  for (const ZipEntry& e : entries)
-    byOffset.push_back(&e);
-  std::sort(byOffset.begin(), byOffset.end(),
-            [](const ZipEntry* a, const ZipEntry* b) {
-              return a->localHeaderOffset < b->localHeaderOffset;
-            });
+bool EntriesFitApart(const ZipIndex& index) {
+  const std::vector<std::size_t> byOffset = EntriesByOffset(index);
   for (std::size_t i = 0; i < byOffset.size(); ++i) {
-    const ZipEntry& e = *byOffset[i];
-    const std::uint64_t next = i + 1 < byOffset.size()
-                                   ? byOffset[i + 1]->localHeaderOffset
-                                   : directoryOffset;
+    const ZipEntry& e = index.entries[byOffset[i]];
+    const std::uint64_t next =
+        i + 1 < byOffset.size()
+            ? index.entries[byOffset[i + 1]].localHeaderOffset
+            : index.end.centralDirectoryOffset;
     const std::uint64_t least = kLocalHeaderSize + e.name.size();
     if (e.localHeaderOffset >= next || next - e.localHeaderOffset < least ||
         next - e.localHeaderOffset - least < e.compressedSize)
@@ -207,6 +198,25 @@ bool ReadCentralDirectory(std::string_view directory,
       return false;
     index.entries.push_back(std::move(entry));
   }
-  return index.entries.size() == end.entryCount &&
-         EntriesFitApart(index.entries, end.centralDirectoryOffset);
+  return index.entries.size() == end.entryCount && EntriesFitApart(index);
+}
+
+std::vector<std::size_t> EntriesByOffset(const ZipIndex& index) {
+  std::vector<std::size_t> order(index.entries.size());
+  for (std::size_t i = 0; i < order.size(); ++i)
+    order[i] = i;
+  std::sort(order.begin(), order.end(), [&index](std::size_t a, std::size_t b) {
+    return index.entries[a].localHeaderOffset <
+           index.entries[b].localHeaderOffset;
+  });
+  return order;
+}
+
+std::uint64_t zip::ReadLittleEndian(std::string_view bytes,
+                                    std::size_t at,
+                                    int size) {
+  std::uint64_t value = 0;
+  for (int i = size - 1; i >= 0; --i)
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return value;
 }

@@ -8,6 +8,20 @@
 #include <string_view>
 #include <vector>
 
+// What the reader and the part writer share of the zip format.
+namespace zip {
+constexpr std::uint32_t kMax32 = 0xFFFFFFFF;  // the value is in zip64's field
+constexpr std::uint16_t kMax16 = 0xFFFF;
+constexpr std::size_t kCentralSize = 46;  // a central record's fixed part
+constexpr std::uint16_t kZip64ExtraId = 0x0001;
+
+// The little-endian number of `size` bytes at `at`; the caller has checked
+// that they are there.
+std::uint64_t ReadLittleEndian(std::string_view bytes,
+                               std::size_t at,
+                               int size);
+}  // namespace zip
+
 // One entry of the central directory.
 struct ZipEntry {
   std::string name;  // as stored: UTF-8 when utf8, else code page 437
@@ -55,3 +69,6 @@ bool FindZipEnd(std::string_view tail, std::uint64_t fileSize, ZipEnd& end);
 bool ReadCentralDirectory(std::string_view directory,
                           const ZipEnd& end,
                           ZipIndex& index);
+
+// The indexes of the entries in the order their bytes lie in the file.
+std::vector<std::size_t> EntriesByOffset(const ZipIndex& index);

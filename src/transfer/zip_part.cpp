@@ -5,17 +5,14 @@
 
 namespace {
 
-constexpr std::uint32_t kMax32 = 0xFFFFFFFF;
-constexpr std::uint16_t kMax16 = 0xFFFF;
-constexpr std::size_t kCentralSize = 46;
-constexpr std::uint16_t kZip64ExtraId = 0x0001;
+using zip::kCentralSize;
+using zip::kMax16;
+using zip::kMax32;
+using zip::kZip64ExtraId;
 constexpr std::uint16_t kZip64Version = 45;
 
 std::uint64_t Read(std::string_view bytes, std::size_t at, int size) {
-  std::uint64_t value = 0;
-  for (int i = size - 1; i >= 0; --i)
-    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return value;
+  return zip::ReadLittleEndian(bytes, at, size);
 }
 
 void Put(std::string& out, std::uint64_t value, int size) {
@@ -36,7 +33,8 @@ std::string RewriteRecord(const ZipEntry& e, std::uint64_t offset) {
   const std::string_view record(e.centralRecord);
   const std::size_t nameSize = Read(record, 28, 2);
   const std::size_t extraSize = Read(record, 30, 2);
-  const std::string_view extra = record.substr(kCentralSize + nameSize, extraSize);
+  const std::string_view extra =
+      record.substr(kCentralSize + nameSize, extraSize);
   const bool wide[3] = {Read(record, 24, 4) == kMax32,  // uncompressed
                         Read(record, 20, 4) == kMax32,  // compressed
                         offset >= kMax32};

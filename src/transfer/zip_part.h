@@ -13,7 +13,7 @@
 
 // Where an entry of the package lies in the part.
 struct PartEntry {
-  std::size_t entry = 0;    // index into ZipIndex::entries
+  std::size_t entry = 0;     // index into ZipIndex::entries
   std::uint64_t offset = 0;  // of its local header in the part
 };
 

@@ -12,7 +12,8 @@
 
 #include "transfer/http_download.h"
 #include "platform/paths.h"
-#include "transfer/http_download.h"
+#include "platform/unique_handle.h"
+#include "transfer/http_ranges.h"
 #include "transfer/wininet_api.h"
 #include "test_support.h"
 
@@ -549,6 +550,19 @@ TEST_F(HttpDownloadTest, RoomCheckBeforeAnyByteIsWritten) {
   EXPECT_FALSE(test::FileExists(target_));
 }
 
+namespace {
+
+// The package file as a run holds it while it fetches ranges: read and
+// write, shared for reading only, so that a download that reopened the file
+// by its path would fail.
+UniqueFile HoldLikeARun(const std::wstring& path) {
+  return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+}  // namespace
+
 // The package's tail with one suffix range: its last bytes in memory, or the
 // whole file when the host ignores ranges, or nothing for any other answer.
 TEST_F(HttpDownloadTest, TailOfAFile) {
@@ -564,28 +578,31 @@ TEST_F(HttpDownloadTest, TailOfAFile) {
        big_.substr(big_.size() - 65536)},
       {"a file shorter than asked", L"short.bin", PartialResult::kPart,
        big_.substr(0, 1000)},
-      {"no ranges: the whole file", L"_f/norange/big.bin", PartialResult::kWhole,
-       ""},
+      {"no ranges: the whole file", L"_f/norange/big.bin",
+       PartialResult::kWhole, ""},
       {"a 404", L"_f/status-404/big.bin", PartialResult::kNoRanges, ""},
       {"a 206 that is not the tail", L"_f/status-206/big.bin",
        PartialResult::kNoRanges, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    test::WriteFileBytes(target_, "EARLIER");
     PackageTail tail;
     std::wstring error;
-    EXPECT_EQ(c.result, HttpDownloadTail(site_ + c.path, 65536, target_, {},
-                                         tail, error));
+    {
+      UniqueFile held = HoldLikeARun(target_);
+      EXPECT_EQ(c.result, HttpDownloadTail(site_ + c.path, 65536, held.get(),
+                                           {}, tail, error));
+    }
     if (c.result == PartialResult::kPart) {
       EXPECT_TRUE(c.tail == tail.bytes);
       EXPECT_EQ(c.path == L"big.bin" ? big_.size() : 1000u,
                 static_cast<std::size_t>(tail.fileSize));
       EXPECT_EQ(L'"', tail.validator.front());  // the site's ETag
     }
-    EXPECT_EQ(c.result == PartialResult::kWhole, test::FileExists(target_));
-    if (c.result == PartialResult::kWhole) {
-      EXPECT_TRUE(big_ == test::ReadFileBytes(target_));
-    }
+    // The whole file replaces what the file held; nothing else writes.
+    EXPECT_TRUE((c.result == PartialResult::kWhole ? big_ : "EARLIER") ==
+                test::ReadFileBytes(target_));
     DeleteFileW(target_.c_str());
   }
 }
@@ -621,8 +638,12 @@ TEST_F(HttpDownloadTest, AWindowOfAFile) {
     test::WriteSiteFile(name, big_);
     PackageTail tail;
     std::wstring error;
-    ASSERT_EQ(PartialResult::kPart,
-              HttpDownloadTail(site_ + name, 100, L"", {}, tail, error));
+    {
+      UniqueFile held = HoldLikeARun(target_);
+      ASSERT_EQ(PartialResult::kPart, HttpDownloadTail(site_ + name, 100,
+                                                       held.get(), {}, tail,
+                                                       error));
+    }
     if (c.staleValidator)
       test::WriteSiteFile(name, next);
     std::string ignored;
@@ -633,9 +654,12 @@ TEST_F(HttpDownloadTest, AWindowOfAFile) {
     DownloadOptions options;
     options.resume = true;
     const ByteWindow window{1000, 150000, big_.size(), tail.validator};
-    EXPECT_EQ(c.result, HttpDownloadRange(site_ + name, window, target_, {},
-                                          error, options))
-        << test::Narrow(error);
+    {
+      UniqueFile held = HoldLikeARun(target_);
+      EXPECT_EQ(c.result, HttpDownloadRange(site_ + name, window, held.get(),
+                                            {}, error, options))
+          << test::Narrow(error);
+    }
     const std::string got = test::ReadFileBytes(target_);
     if (c.result == PartialResult::kPart) {
       EXPECT_TRUE("PART" + big_.substr(1000, 149000) == got);

@@ -13,7 +13,7 @@
 namespace {
 
 struct Options {
-  bool zip64 = false;       // zip64 end records and extra fields throughout
+  bool zip64 = false;        // zip64 end records and extra fields throughout
   bool descriptors = false;  // flag bit 3 and a data descriptor after each
   std::string comment;
 };
@@ -133,10 +133,9 @@ bool ReadIndex(const std::string& zip, std::size_t tailSize, ZipIndex& index) {
                   end))
     return false;
   return ReadCentralDirectory(
-      std::string_view(zip).substr(static_cast<std::size_t>(
-                                       end.centralDirectoryOffset),
-                                   static_cast<std::size_t>(
-                                       end.centralDirectorySize)),
+      std::string_view(zip).substr(
+          static_cast<std::size_t>(end.centralDirectoryOffset),
+          static_cast<std::size_t>(end.centralDirectorySize)),
       end, index);
 }
 
@@ -149,7 +148,8 @@ TEST(ZipIndexTest, ThePackagesShapes) {
   Options descriptors;
   descriptors.descriptors = true;
   for (const auto& [name, options] :
-       {std::pair{"plain", plain}, std::pair{"a comment after the end", comment},
+       {std::pair{"plain", plain},
+        std::pair{"a comment after the end", comment},
         std::pair{"zip64 records and extra fields", zip64},
         std::pair{"data descriptors", descriptors}}) {
     SCOPED_TRACE(name);
@@ -197,7 +197,8 @@ TEST(ZipIndexTest, EveryBrokenFieldIsRefused) {
   };
   const std::vector<Row> rows = {
       {"no end record", false, [](Built& z) { z.bytes[z.endAt] = 'X'; }},
-      {"another disk", false, [&](Built& z) { set(z.endAt + 4, 1, 2)(z.bytes); }},
+      {"another disk", false,
+       [&](Built& z) { set(z.endAt + 4, 1, 2)(z.bytes); }},
       {"a count that is not the directory's", false,
        [&](Built& z) {
          set(z.endAt + 8, 2, 2)(z.bytes);
@@ -224,7 +225,9 @@ TEST(ZipIndexTest, EveryBrokenFieldIsRefused) {
       {"an entry on another disk", false,
        [&](Built& z) { set(z.recordsAt[1] + 34, 1, 2)(z.bytes); }},
       {"zip64: the extra field without the offset", true,
-       [&](Built& z) { set(z.recordsAt[0] + 30 + 11 + 16 + 2, 16, 2)(z.bytes); }},
+       [&](Built& z) {
+         set(z.recordsAt[0] + 30 + 11 + 16 + 2, 16, 2)(z.bytes);
+       }},
       {"zip64: an offset over 4 GiB, past the directory", true,
        [&](Built& z) {
          set(z.recordsAt[1] + 46 + 5 + 4 + 16, 0x100000000ull, 8)(z.bytes);

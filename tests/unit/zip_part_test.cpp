@@ -18,20 +18,6 @@
 
 namespace {
 
-ZipIndex IndexOf(const std::string& zip) {
-  const std::size_t tail = std::min<std::size_t>(zip.size(), 64 * 1024);
-  ZipEnd end;
-  ZipIndex index;
-  EXPECT_TRUE(FindZipEnd(std::string_view(zip).substr(zip.size() - tail),
-                         zip.size(), end));
-  EXPECT_TRUE(ReadCentralDirectory(
-      std::string_view(zip).substr(
-          static_cast<std::size_t>(end.centralDirectoryOffset),
-          static_cast<std::size_t>(end.centralDirectorySize)),
-      end, index));
-  return index;
-}
-
 std::wstring PathOf(const std::string& utf8Name) {
   std::wstring name(utf8Name.size(), L'\0');
   name.resize(static_cast<std::size_t>(MultiByteToWideChar(
@@ -43,7 +29,7 @@ std::wstring PathOf(const std::string& utf8Name) {
 
 TEST(ZipPartTest, UnpacksToThePackagesBytes) {
   const std::string zip = test::ReadFileBytes(test::TestPackage(L"tree.zip"));
-  const ZipIndex index = IndexOf(zip);
+  const ZipIndex index = test::ZipIndexOf(zip);
   ASSERT_EQ(8u, index.entries.size());
   struct Row {
     const char* name;
@@ -95,7 +81,7 @@ TEST(ZipPartTest, UnpacksToThePackagesBytes) {
 // directory reads back with every entry as the package has it.
 TEST(ZipPartTest, OffsetsPastFourGiBReadBack) {
   const std::string zip = test::ReadFileBytes(test::TestPackage(L"tree.zip"));
-  const ZipIndex index = IndexOf(zip);
+  const ZipIndex index = test::ZipIndexOf(zip);
   const std::uint64_t base = std::uint64_t{5} << 32;
   const std::vector<PartEntry> entries = {{0, base}, {3, base + 4000}};
   const std::uint64_t directoryOffset = base + 9000;
