@@ -21,6 +21,22 @@ bool HoldPackage(const std::wstring& path,
   return true;
 }
 
+bool CreateHeldPackage(const std::wstring& path,
+                       HeldPackage& held,
+                       std::wstring& errorText) {
+  // tar.exe opens the package for reading and shares it for writing, so it
+  // can read it through this handle's write access.
+  held.file.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held.file) {
+    errorText = L"Could not save the download to " + path;
+    return false;
+  }
+  held.path = path;
+  return true;
+}
+
 void DeleteHeldPackage(HeldPackage& held) {
   if (!held.file)
     return;

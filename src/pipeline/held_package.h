@@ -11,10 +11,20 @@
 
 struct HeldPackage {
   std::wstring path;
-  // Open for reading, shared for reading only: tar.exe can read the
-  // package, and nobody can write or delete it.
+  // Shared for reading only: tar.exe can read the package, and nobody else
+  // can write or delete it. Open for reading, or for reading and writing
+  // when this run fetches the package in pieces (CreateHeldPackage).
   UniqueFile file;
 };
+
+// Creates (or empties) the package file at path and holds it, for reading
+// and writing, from its first byte until it is deleted: the pieces of a
+// package fetched by ranges all go through this one handle. False with
+// errorText "Could not save the download to <path>" when it cannot be
+// created (another setup program holds it).
+bool CreateHeldPackage(const std::wstring& path,
+                       HeldPackage& held,
+                       std::wstring& errorText);
 
 // Takes hold of the package that a download has just written at path.
 // False with errorText "Could not save the download to <path>" when another

@@ -9,6 +9,7 @@
 
 #include "integration/registration.h"
 #include "integration/shortcuts.h"
+#include "pipeline/differential.h"
 #include "pipeline/held_package.h"
 #include "pipeline/package_progress.h"
 #include "pipeline/room_check.h"
@@ -84,10 +85,16 @@ bool PrepareFolder(const Run& run) {
   return true;
 }
 
-// Downloads the package to packagePath, reporting progress.
-bool DownloadPackage(const Run& run,
-                     int version,
-                     const std::wstring& packagePath) {
+// Brings the package and holds it, reporting progress: over a folder that
+// holds the game (an update, a reinstall), only the entries that differ
+// from its files, as a part package; else, or when that cannot be done, the
+// whole package. unpack: false when the folder already holds every file of
+// the package as it is (nothing is held then).
+bool BringPackage(const Run& run,
+                  int version,
+                  const std::wstring& packagePath,
+                  HeldPackage& package,
+                  bool& unpack) {
   std::int64_t lastMiB = -1;
   int lastPosition = -1;
   const PackageProgress progress{version, lastMiB, lastPosition};
@@ -109,8 +116,34 @@ bool DownloadPackage(const Run& run,
     return CheckRoomForPackage(TempFolder(), installDir, total,
                                FileSize(packagePath), error);
   };
-  return HttpDownload(PackageUrl(version), nullptr, packagePath, progress,
-                      run.errorText, options);
+  unpack = true;
+  DifferentialResult got = DifferentialResult::kWholeNeeded;
+  if (IsFile(installDir + L"\\" + g_product.gameExe)) {
+    const DifferentialJob differences{run.job.window, PackageUrl(version),
+                                      packagePath,    installDir,
+                                      progress,       options};
+    got = FetchDifferences(differences, package, run.errorText);
+  }
+  switch (got) {
+    case DifferentialResult::kPart:
+      return true;
+    case DifferentialResult::kNothing:
+      unpack = false;
+      return true;
+    case DifferentialResult::kFailed:
+      return false;
+    case DifferentialResult::kWhole:
+      break;
+    case DifferentialResult::kWholeNeeded:
+      if (!HttpDownload(PackageUrl(version), nullptr, packagePath, progress,
+                        run.errorText, options) ||
+          !HoldPackage(packagePath, package, run.errorText))
+        return false;
+      break;
+  }
+  // A package is often several times smaller than what it unpacks to: the
+  // install drive is checked against its own index before tar.exe starts.
+  return RoomToUnpack(package, installDir, run.errorText);
 }
 
 // Unpacks the held package into the folder, deletes it, and checks that
@@ -172,9 +205,9 @@ bool RunStages(const WorkerJob& job,
   // the same time cannot empty it under tar.exe.
   HeldPackage package;
   ScopeGuard deletePackage([&package] { DeleteHeldPackage(package); });
-  if (!DownloadPackage(run, version, packagePath) ||
-      !HoldPackage(packagePath, package, errorText) ||
-      !UnpackAndCheck(run, package))
+  bool unpack = true;
+  if (!BringPackage(run, version, packagePath, package, unpack) ||
+      (unpack && !UnpackAndCheck(run, package)))
     return false;
   Integrate(run, version);
   const std::wstring v = FormatVersion(version);

@@ -2,12 +2,20 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/crc32.h"
+#include "platform/scope_guard.h"
 #include "platform/unique_handle.h"
 
 namespace {
 
 constexpr DWORD kBlockSize = 1024 * 1024;
+// Two readers: while one waits for a file to open (a round trip to the file
+// system and its filters, which dominates for small files), the other
+// reads. More would only make a disk seek between files.
+constexpr int kReaders = 2;
+constexpr DWORD kReportEveryMs = 50;
 constexpr UINT kCodePage437 = 437;
 
 std::wstring Decode(const std::string& name, bool utf8) {
@@ -55,34 +63,89 @@ std::int64_t SizeOfFile(const std::wstring& path) {
       data.nFileSizeLow);
 }
 
-// Reads the file once and compares its CRC-32; false when it differs or a
-// read fails. done counts the bytes read, for the progress report.
-bool SameCrc(const std::wstring& path,
-             std::uint32_t crc,
-             std::vector<char>& buffer,
-             std::uint64_t& done,
-             std::uint64_t total,
-             const CompareProgress& onProgress,
-             bool& cancelled) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING,
+// What the readers share: the files to read (entries whose size matches),
+// the next one to take, and the bytes read so far.
+struct Readers {
+  const ZipIndex& index;
+  const std::vector<std::wstring>& paths;
+  std::vector<std::size_t> toRead;
+  std::vector<char> same;  // per entry: 1 when its CRC-32 matched
+  volatile LONG next = 0;
+  volatile LONG64 done = 0;
+  volatile LONG stop = 0;
+};
+
+// Reads the file once and compares its CRC-32; false when it differs, a
+// read fails or the readers are told to stop.
+bool SameCrc(Readers& r, std::size_t entry, std::vector<char>& buffer) {
+  UniqueFile file(CreateFileW(r.paths[entry].c_str(), GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file)
     return false;
   std::uint32_t sum = 0;
   for (;;) {
     DWORD read = 0;
-    if (!ReadFile(file.get(), buffer.data(), kBlockSize, &read, nullptr))
+    if (r.stop ||
+        !ReadFile(file.get(), buffer.data(), kBlockSize, &read, nullptr))
       return false;
     if (read == 0)
-      return sum == crc;
+      return sum == r.index.entries[entry].crc32;
     sum = Crc32(sum, buffer.data(), read);
-    done += read;
-    if (onProgress && !onProgress(done, total)) {
-      cancelled = true;
-      return false;
-    }
+    InterlockedExchangeAdd64(&r.done, read);
   }
+}
+
+// One reader: takes the next file until none is left. A file it could not
+// get to (no memory for its buffer) stays "different", which costs a fetch,
+// never a wrong file.
+DWORD WINAPI ReadFiles(void* param) {
+  Readers& r = *static_cast<Readers*>(param);
+  try {
+    std::vector<char> buffer(kBlockSize);
+    for (;;) {
+      const auto k =
+          static_cast<std::size_t>(InterlockedIncrement(&r.next) - 1);
+      if (k >= r.toRead.size() || r.stop)
+        return 0;
+      r.same[r.toRead[k]] = SameCrc(r, r.toRead[k], buffer);
+    }
+  } catch (...) {
+  }
+  return 0;
+}
+
+// Reads r.toRead with kReaders threads (on this one when none can start),
+// reporting from this thread. False when onProgress said stop.
+bool ReadAll(Readers& r,
+             std::uint64_t total,
+             const CompareProgress& onProgress) {
+  UniqueHandleKernel threads[kReaders];
+  HANDLE handles[kReaders] = {};
+  DWORD started = 0;
+  // The readers use r: whatever leaves this function waits for them first.
+  const ScopeGuard joinReaders([&] {
+    InterlockedExchange(&r.stop, 1);
+    if (started)
+      WaitForMultipleObjects(started, handles, TRUE, INFINITE);
+  });
+  for (UniqueHandleKernel& thread : threads) {
+    thread.reset(CreateThread(nullptr, 0, ReadFiles, &r, 0, nullptr));
+    if (thread)
+      handles[started++] = thread.get();
+  }
+  if (!started)
+    ReadFiles(&r);
+  const auto report = [&] {
+    if (!r.stop && onProgress &&
+        !onProgress(static_cast<std::uint64_t>(r.done), total))
+      InterlockedExchange(&r.stop, 1);
+  };
+  while (started && WaitForMultipleObjects(started, handles, TRUE,
+                                           kReportEveryMs) == WAIT_TIMEOUT)
+    report();
+  report();
+  return !r.stop;  // read before the guard sets it
 }
 
 }  // namespace
@@ -108,7 +171,7 @@ CompareResult FindChangedEntries(const ZipIndex& index,
   changed.clear();
   // First the names and sizes: what to read, and how much in all.
   std::vector<std::wstring> paths(index.entries.size());
-  std::vector<bool> sizeMatches(index.entries.size(), false);
+  Readers readers{index, paths, {}, std::vector<char>(index.entries.size())};
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < index.entries.size(); ++i) {
     const ZipEntry& e = index.entries[i];
@@ -119,23 +182,36 @@ CompareResult FindChangedEntries(const ZipIndex& index,
       continue;
     paths[i] = folder + L"\\" + relative;
     const std::int64_t size = SizeOfFile(paths[i]);
-    sizeMatches[i] = size >= 0 && static_cast<std::uint64_t>(size) ==
-                                      e.uncompressedSize;
-    if (sizeMatches[i])
+    if (size >= 0 && static_cast<std::uint64_t>(size) == e.uncompressedSize) {
+      readers.toRead.push_back(i);
       total += e.uncompressedSize;
-  }
-  std::vector<char> buffer(kBlockSize);
-  std::uint64_t done = 0;
-  for (std::size_t i = 0; i < index.entries.size(); ++i) {
-    if (IsFolderEntry(index.entries[i]))
-      continue;
-    bool cancelled = false;
-    if (!sizeMatches[i] || !SameCrc(paths[i], index.entries[i].crc32, buffer,
-                                    done, total, onProgress, cancelled)) {
-      if (cancelled)
-        return CompareResult::kCancelled;
-      changed.push_back(i);
     }
   }
+  if (!ReadAll(readers, total, onProgress))
+    return CompareResult::kCancelled;
+  for (std::size_t i = 0; i < index.entries.size(); ++i) {
+    if (!IsFolderEntry(index.entries[i]) && !readers.same[i])
+      changed.push_back(i);
+  }
   return CompareResult::kCompared;
+}
+
+std::uint64_t BytesToWrite(const ZipIndex& index,
+                           const std::wstring& folder,
+                           const std::vector<std::size_t>& entries) {
+  std::uint64_t bytes = 0;
+  for (const std::size_t i : entries) {
+    const ZipEntry& e = index.entries[i];
+    if (IsFolderEntry(e))
+      continue;
+    std::wstring relative;
+    const std::int64_t existing = EntryRelativePath(e, relative)
+                                      ? SizeOfFile(folder + L"\\" + relative)
+                                      : -1;
+    const auto replaced =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(existing, 0));
+    if (e.uncompressedSize > replaced)
+      bytes += e.uncompressedSize - replaced;
+  }
+  return bytes;
 }

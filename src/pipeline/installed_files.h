@@ -24,16 +24,25 @@ enum class CompareResult {
   kCancelled,   // onProgress said stop
 };
 
-// Called after every block read with the bytes read so far and the bytes to
-// read in all (the sizes of the files whose size matches). False stops.
+// Called on the calling thread about every 50 ms while the files are read,
+// and once when all are, with the bytes read so far and the bytes to read in
+// all (the sizes of the files whose size matches). False stops.
 using CompareProgress = std::function<bool(std::uint64_t, std::uint64_t)>;
 
 // Compares every file entry with the file at its path in folder: the same
 // when the file exists, its size is the entry's uncompressed size and its
 // CRC-32 is the entry's. Only files whose size matches are read, each once,
-// in blocks of 1 MiB; a file that cannot be read (locked, a folder where the
-// package has a file) counts as different. Folder entries are not compared.
+// in blocks of 1 MiB, by two threads at a time; a file that cannot be read
+// (locked, a folder where the package has a file) counts as different. Folder
+// entries are not compared.
 CompareResult FindChangedEntries(const ZipIndex& index,
                                  const std::wstring& folder,
                                  const CompareProgress& onProgress,
                                  std::vector<std::size_t>& changed);
+
+// What unpacking the given entries adds to folder: each file entry's size
+// less the size of the file it replaces, never below 0. Entries whose name
+// could leave the folder count whole.
+std::uint64_t BytesToWrite(const ZipIndex& index,
+                           const std::wstring& folder,
+                           const std::vector<std::size_t>& entries);

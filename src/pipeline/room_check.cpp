@@ -62,14 +62,16 @@ bool Enough(const std::wstring& folder,
 
 }  // namespace
 
-bool CheckRoomForPackage(const std::wstring& tempFolder,
-                         const std::wstring& installDir,
-                         std::int64_t packageBytes,
-                         std::int64_t replacedBytes,
-                         std::wstring& errorText) {
-  if (packageBytes <= 0)
-    return true;
-  const auto package = static_cast<std::uint64_t>(packageBytes);
+bool CheckRoom(const std::wstring& tempFolder,
+               const std::wstring& installDir,
+               std::int64_t downloadBytes,
+               std::int64_t unpackBytes,
+               std::int64_t replacedBytes,
+               std::wstring& errorText) {
+  const auto download =
+      static_cast<std::uint64_t>(std::max<std::int64_t>(downloadBytes, 0));
+  const auto unpack =
+      static_cast<std::uint64_t>(std::max<std::int64_t>(unpackBytes, 0));
   std::uint64_t tempFree = 0;
   std::uint64_t installFree = 0;
   const bool tempKnown = FreeBytes(tempFolder, tempFree);
@@ -77,15 +79,15 @@ bool CheckRoomForPackage(const std::wstring& tempFolder,
   tempFree = PlusSaturating(tempFree, replacedBytes);
 
   const std::wstring volume = VolumeOf(tempFolder);
-  if (tempKnown && installKnown && !volume.empty() &&
+  if (download > 0 && tempKnown && installKnown && !volume.empty() &&
       EqualsAsciiNoCase(volume, VolumeOf(installDir))) {
-    // One drive holds both the package and the unpacked game. The smaller
+    // One drive holds both the download and the unpacked game. The smaller
     // figure is the honest one where a folder is a mount of its own that
     // the volume path does not show.
     const std::uint64_t both =
-        package > std::numeric_limits<std::uint64_t>::max() / 2
+        download > std::numeric_limits<std::uint64_t>::max() - unpack
             ? std::numeric_limits<std::uint64_t>::max()
-            : 2 * package;
+            : download + unpack;
     // What the download frees is on this drive too.
     installFree = PlusSaturating(installFree, replacedBytes);
     const bool tempSmaller = tempFree <= installFree;
@@ -94,13 +96,24 @@ bool CheckRoomForPackage(const std::wstring& tempFolder,
                   L"The download and Gorm Ek together need", !tempSmaller,
                   errorText);
   }
-  if (tempKnown && !Enough(tempFolder, tempFree, package, L"The download needs",
-                           false, errorText)) {
+  if (download > 0 && tempKnown &&
+      !Enough(tempFolder, tempFree, download, L"The download needs", false,
+              errorText)) {
     return false;
   }
-  if (installKnown && !Enough(installDir, installFree, package,
-                              L"Gorm Ek needs", true, errorText)) {
+  if (unpack > 0 && installKnown &&
+      !Enough(installDir, installFree, unpack, L"Gorm Ek needs", true,
+              errorText)) {
     return false;
   }
   return true;
+}
+
+bool CheckRoomForPackage(const std::wstring& tempFolder,
+                         const std::wstring& installDir,
+                         std::int64_t packageBytes,
+                         std::int64_t replacedBytes,
+                         std::wstring& errorText) {
+  return packageBytes <= 0 || CheckRoom(tempFolder, installDir, packageBytes,
+                                        packageBytes, replacedBytes, errorText);
 }

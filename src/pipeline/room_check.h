@@ -18,3 +18,14 @@ bool CheckRoomForPackage(const std::wstring& tempFolder,
                          std::int64_t packageBytes,
                          std::int64_t replacedBytes,
                          std::wstring& errorText);
+
+// The same with what the temporary folder's drive must hold (downloadBytes:
+// a package, or the part of one an update fetches) apart from what the
+// install folder's drive must hold (unpackBytes: what unpacking adds to the
+// folder). A size of 0 or less is not checked.
+bool CheckRoom(const std::wstring& tempFolder,
+               const std::wstring& installDir,
+               std::int64_t downloadBytes,
+               std::int64_t unpackBytes,
+               std::int64_t replacedBytes,
+               std::wstring& errorText);

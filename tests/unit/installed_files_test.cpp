@@ -17,16 +17,7 @@
 namespace {
 
 ZipIndex IndexOfPackage(const std::wstring& name) {
-  const std::string zip = test::ReadFileBytes(test::TestPackage(name));
-  ZipEnd end;
-  ZipIndex index;
-  EXPECT_TRUE(FindZipEnd(zip, zip.size(), end));
-  EXPECT_TRUE(ReadCentralDirectory(
-      std::string_view(zip).substr(
-          static_cast<std::size_t>(end.centralDirectoryOffset),
-          static_cast<std::size_t>(end.centralDirectorySize)),
-      end, index));
-  return index;
+  return test::ZipIndexOf(test::ReadFileBytes(test::TestPackage(name)));
 }
 
 TEST(InstalledFilesTest, ThePathTarWrites) {
@@ -39,8 +30,12 @@ TEST(InstalledFilesTest, ThePathTarWrites) {
       {"Gorm Ek.exe", false, L"Gorm Ek.exe"},
       {"data/levels/level 1.dat", false, L"data\\levels\\level 1.dat"},
       {"empty folder/", false, L"empty folder"},
-      {"\xC3\x9C" "bersetzung.txt", true, L"\u00DCbersetzung.txt"},
-      {"\x81" "bersetzung.txt", false, L"\u00FCbersetzung.txt"},  // page 437
+      {"\xC3\x9C"
+       "bersetzung.txt",
+       true, L"\u00DCbersetzung.txt"},
+      {"\x81"
+       "bersetzung.txt",
+       false, L"\u00FCbersetzung.txt"},  // page 437
       {"..hidden/..x", false, L"..hidden\\..x"},
       {"../escaped.txt", false, nullptr},
       {"sub/../../escaped.txt", false, nullptr},
@@ -119,13 +114,14 @@ TEST(InstalledFilesTest, WhatDiffersFromThePackage) {
     std::vector<std::size_t> changed;
     std::uint64_t lastDone = 0, lastTotal = 0;
     EXPECT_EQ(CompareResult::kCompared,
-              FindChangedEntries(index, folder,
-                                 [&](std::uint64_t done, std::uint64_t total) {
-                                   lastDone = done;
-                                   lastTotal = total;
-                                   return true;
-                                 },
-                                 changed));
+              FindChangedEntries(
+                  index, folder,
+                  [&](std::uint64_t done, std::uint64_t total) {
+                    lastDone = done;
+                    lastTotal = total;
+                    return true;
+                  },
+                  changed));
     std::sort(changed.begin(), changed.end());
     std::vector<std::size_t> expected = row.changed;
     std::sort(expected.begin(), expected.end());
@@ -144,9 +140,9 @@ TEST(InstalledFilesTest, WhatDiffersFromThePackage) {
   ASSERT_TRUE(UnpackPackage(test::TestPackage(L"tree.zip"), dir.path(), error));
   std::vector<std::size_t> changed;
   EXPECT_EQ(CompareResult::kCancelled,
-            FindChangedEntries(index, dir.path(),
-                               [](std::uint64_t, std::uint64_t) { return false; },
-                               changed));
+            FindChangedEntries(
+                index, dir.path(),
+                [](std::uint64_t, std::uint64_t) { return false; }, changed));
   EXPECT_EQ(CompareResult::kUnsafeName,
             FindChangedEntries(IndexOfPackage(L"escape.zip"), dir.path(), {},
                                changed));

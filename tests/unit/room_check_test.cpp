@@ -31,8 +31,8 @@ TEST(RoomCheck, NamesTheFolderWhatIsNeededAndWhatIsFree) {
       {"room on one drive", temp, dir.path(), 1024 * 1024, 0, nullptr, nullptr},
       {"no declared size", temp, dir.path(), -1, 0, nullptr, nullptr},
       // The file it replaces frees its space first.
-      {"a package of that name is replaced", temp, dir.path(), kHuge / 2,
-       kHuge, nullptr, nullptr},
+      {"a package of that name is replaced", temp, dir.path(), kHuge / 2, kHuge,
+       nullptr, nullptr},
       // One drive holds both: twice the package is needed there.
       {"one drive", temp, dir.path(), kHuge / 2, 0,
        L"There is not enough free space in\n",
@@ -48,7 +48,8 @@ TEST(RoomCheck, NamesTheFolderWhatIsNeededAndWhatIsFree) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::wstring error;
-    const bool ok = CheckRoomForPackage(c.temp, c.install, c.package, c.replaced, error);
+    const bool ok =
+        CheckRoomForPackage(c.temp, c.install, c.package, c.replaced, error);
     EXPECT_EQ(c.starts == nullptr, ok) << test::Narrow(error);
     if (c.starts) {
       EXPECT_EQ(0u, error.rfind(c.starts, 0)) << test::Narrow(error);

@@ -128,7 +128,6 @@ bool InThrowawayPrefix() {
          value == 1;
 }
 
-
 void StateTest::SetUp() {
   // These tests delete the game's registry keys: never on a machine where
   // the game may really be installed.
@@ -353,4 +352,20 @@ std::vector<std::wstring> ListFiles(const std::wstring& folder) {
   return files;
 }
 
+}  // namespace test
+
+namespace test {
+ZipIndex ZipIndexOf(const std::string& zip) {
+  const std::size_t tail = std::min<std::size_t>(zip.size(), 64 * 1024);
+  ZipEnd end;
+  ZipIndex index;
+  EXPECT_TRUE(FindZipEnd(std::string_view(zip).substr(zip.size() - tail),
+                         zip.size(), end));
+  EXPECT_TRUE(ReadCentralDirectory(
+      std::string_view(zip).substr(
+          static_cast<std::size_t>(end.centralDirectoryOffset),
+          static_cast<std::size_t>(end.centralDirectorySize)),
+      end, index));
+  return index;
+}
 }  // namespace test

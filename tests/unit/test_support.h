@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/setup_state.h"
+#include "transfer/zip_index.h"
 
 // Puts every field of g_state back to its initial value: the tests run many
 // scenarios in one process.
@@ -129,6 +130,9 @@ std::wstring TestPackage(const std::wstring& name);
 std::string PackageFileContent(const std::wstring& rel);
 // Every file below folder as "/"-separated relative paths, sorted.
 std::vector<std::wstring> ListFiles(const std::wstring& folder);
+// The index of a whole zip in memory, read as an update reads it: the end
+// records from the last 64 KiB, then the directory (a failure is reported).
+ZipIndex ZipIndexOf(const std::string& zip);
 }  // namespace test
 
 namespace test {
