@@ -211,6 +211,32 @@ def test_read_only_install_folder_then_another(site, clean_machine, read_only_fo
     expect_success_and_close(install(clean_machine), proc, clean_machine)
 
 
+@pytest.fixture
+def small_folder(clean_machine):
+    """An install folder on a 4 MiB file system."""
+    folder = unix_path(clean_machine + "\\Small\\Gorm Ek")
+    folder.mkdir(parents=True)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", str(folder)]).returncode:
+        pytest.skip("cannot mount a small file system here")
+    yield clean_machine + "\\Small"
+    subprocess.run(["umount", str(folder)])
+
+
+def test_package_that_unpacks_larger_than_the_drive_then_another(site, clean_machine,
+                                                                  small_folder):
+    """A package far smaller than what it unpacks to: its own index says how
+    much the folder's drive needs, before tar.exe starts."""
+    site.publish_game(42, extra={"data/zeros.bin": bytes(8 * 1024 * 1024)})
+    proc = open_window(site)
+    expect_failure(install(small_folder),
+                   re.escape(f"There is not enough free space in\n{small_folder}\\Gorm Ek\n"
+                             "Gorm Ek needs 9 MB, and ") + r"\d MB are free\.\n" +
+                   re.escape("Free some space or pick another folder."))
+    assert not list(unix_path(small_folder + "\\Gorm Ek").iterdir())
+    assert not list(temp_dir().glob("GormEk-*.zip"))
+    expect_success_and_close(install(clean_machine), proc, clean_machine)
+
+
 def test_install_folder_that_is_a_file_then_another(site, clean_machine):
     (unix_path(clean_machine) / "Taken").mkdir()
     (unix_path(clean_machine) / "Taken" / "Gorm Ek").write_text("a file")

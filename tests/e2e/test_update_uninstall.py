@@ -3,11 +3,13 @@ stale temporary copies: the real GormEkSetup.exe under Wine."""
 import os
 import re
 import shutil
+import subprocess
 import time
 
 import pytest
 
-from harness import (DRIVER, IDNO, IDOK, IDYES, SETUP_EXE, SetupProcess, driver,
+from harness import (DRIVER, IDNO, IDOK, IDYES, SETUP_EXE, SetupProcess,
+                     differences_from_package, driver,
                      game_log, install_through_window, one, set_temp, statuses, temp_dir,
                      unix_path, wait_until, watch, wine_processes)
 
@@ -23,10 +25,13 @@ def start_game(folder):
 
 
 def test_update_from_the_game_folder(site, clean_machine):
+    # Game data that stays the same across versions, and a level that changes.
+    assets = os.urandom(3 * 1024 * 1024)
+    site.publish_game(42, extra={"data/assets.bin": assets, "data/level 2.dat": b"two" * 100})
     folder = install_through_window(site, clean_machine, start_menu=False, desktop=False)
     install = unix_path(folder)
     (install / "only-in-42.txt").write_text("an earlier file")
-    site.publish_game(43)
+    site.publish_game(43, extra={"data/assets.bin": assets, "data/level 2.dat": b"2" * 300})
     game = start_game(folder)
     assert game["title"] == "Gorm Ek 42"
 
@@ -55,6 +60,14 @@ def test_update_from_the_game_folder(site, clean_machine):
     assert "Creating shortcuts..." not in statuses(events)
     assert (install / "game-version.txt").read_text() == "43\n"
     assert (install / "only-in-42.txt").exists()
+    # Only what changed came over the wire: the package's tail (its index),
+    # then the changed entries; the folder is now the new package's, byte
+    # for byte.
+    reqs, sent, size = site.package_traffic(43)
+    assert reqs[0]["range"] == "bytes=-65536", reqs
+    assert all(r["range"] and r["if_range"] for r in reqs[1:]), reqs
+    assert sent < size // 10, (sent, size)
+    assert differences_from_package(install, site.dir / "GormEk-0043.zip") == []
     reg = one("reg-dump")
     assert reg["uninstall"]["DisplayVersion"]["data"] == "0043"
     assert reg["settings"]["Version"]["data"] == "0043"
@@ -88,6 +101,9 @@ def test_update_runs_in_place(site, clean_machine, how):
         image = folder + "\\GormEkSetup.exe"
     else:
         exe, extra, image = SETUP_EXE, [], None
+    # An update fetches only what changed and is over in a moment: the
+    # version file's answer waits 5 s, so that its window can be looked at.
+    site.fault("version.txt", "pause-0-5+times-1")
     proc = SetupProcess("/update", folder, *extra, "/site", site.url, exe=exe)
     win = one("wait-window", 30000)
     if image:
@@ -307,3 +323,61 @@ def test_stale_copies_are_swept_at_every_start(site, clean_machine):
     one("close")
     one("wait-gone", 10000)
     assert proc.wait() == 0
+
+
+@pytest.mark.parametrize("server", ["ranges", "zip64 package", "no ranges", "package replaced"])
+def test_reinstall_fetches_only_what_differs(site, clean_machine, server):
+    """A reinstall over the game mends a file changed at the same size, one
+    deleted and one cut short, fetching only those (also from a package with
+    zip64 records); a server without ranges sends the package whole; a
+    package replaced between the index and the entries comes whole, never
+    mixed with the first."""
+    extra = {"data/a.bin": os.urandom(2 * 1024 * 1024), "data/b.bin": os.urandom(2 * 1024 * 1024)}
+    if server == "ranges":
+        # A central directory longer than the tail asked for first.
+        extra.update({f"data/many/{i:04d} a file with a name of some length.txt": b"x"
+                      for i in range(1000)})
+    game = site.publish_game(42, extra=extra)
+    if server == "zip64 package":
+        names = sorted(str(p.relative_to(game)) for p in game.rglob("*") if p.is_file())
+        subprocess.run(["bsdtar", "--format", "zip", "--options", "zip:zip64", "-cf",
+                        str(site.dir / "GormEk-0042.zip"), *names], cwd=game, check=True)
+    folder = install_through_window(site, clean_machine, start_menu=False, desktop=False)
+    install = unix_path(folder)
+    level = install / "data" / "level 1.dat"
+    level.write_bytes(bytes(b ^ 1 for b in level.read_bytes()))
+    (install / "game-version.txt").unlink()
+    (install / "site.txt").write_text("cut")
+    package = site.dir / "GormEk-0042.zip"
+    expected = package
+    if server == "no ranges":
+        site.fault("GormEk-0042.zip", "norange")
+    if server == "package replaced":
+        first = package.read_bytes()
+        site.publish_game(42, extra={**extra, "data/c.bin": b"new" * 1000})
+        expected = site.dir / "replacement.zip"
+        shutil.copy(package, expected)
+        package.rename(site.dir / "GormEk-0042.zip.next")
+        package.write_bytes(first)
+        site.fault("GormEk-0042.zip", "replace+times-1")  # after the index
+    sent_before = site.package_traffic(42)[1]
+    install_through_window(site, clean_machine, start_menu=False, desktop=False)
+    reqs, sent, size = site.package_traffic(42)
+    sent -= sent_before
+    assert differences_from_package(install, expected) == []
+    if server in ("ranges", "zip64 package"):
+        assert sent < size // 10, (sent, size)
+    else:
+        assert sent >= size, (sent, size)
+    if server == "no ranges":
+        # The answer to the tail's request was the whole package, and it
+        # was taken as such: one request, no second download.
+        assert len(reqs) == 2 and reqs[-1]["range"] == "bytes=-65536", reqs
+    if server == "ranges":
+        # Nothing changed since: the tail, then the rest of the directory
+        # with If-Range, and no entry.
+        install_through_window(site, clean_machine, start_menu=False, desktop=False)
+        again, sent_again, _ = site.package_traffic(42)
+        assert len(again) == len(reqs) + 2, again
+        assert again[-1]["range"] and again[-1]["if_range"], again
+        assert sent_again - sent - sent_before <= 256 * 1024

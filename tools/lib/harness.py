@@ -364,6 +364,12 @@ class Site:
                 z.writestr(rel, data)
         (self.dir / "version.txt").write_text(f"{version}\n")
 
+    def package_traffic(self, version):
+        """(requests of the package, body bytes sent for them, its size)."""
+        name = "GormEk-%04d.zip" % version
+        reqs = [r for r in self.requests() if r["path"].endswith("/" + name)]
+        return reqs, sum(r["sent"] for r in reqs), (self.dir / name).stat().st_size
+
     def requests(self):
         """The site's log; first waits for answers still being sent, whose
         lines come after the client has had the last byte."""
@@ -476,3 +482,17 @@ def install_through_window(site, folder, start_menu=True, desktop=True):
     one("wait-gone", 10000)
     assert proc.wait() == 0
     return folder + "\\Gorm Ek"
+
+
+def differences_from_package(folder, package):
+    """The entries of the zip package whose file in folder (a Unix path) is
+    missing or holds other bytes."""
+    differ = []
+    with zipfile.ZipFile(package) as z:
+        for info in z.infolist():
+            if info.is_dir():
+                continue
+            path = pathlib.Path(folder) / info.filename
+            if not path.is_file() or path.read_bytes() != z.read(info):
+                differ.append(info.filename)
+    return differ
