@@ -1,6 +1,7 @@
 """The walk of tools/demo: install, update from the game, uninstall."""
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -69,13 +70,14 @@ def window_shot(name, target="GormEkSetup"):
 
 
 def downloading_or_past(one, version):
-    """True once the setup window shows the download of the version or a
-    later step, or is gone."""
+    """True once the setup window shows the check of the installed files, the
+    download of the version or a later step, or is gone."""
     try:
         status = one("status")["status"]
     except AssertionError:  # the window is gone: the run is over
         return True
-    return status.startswith((f"Downloading version {version:04d}", "Unpacking",
+    return status.startswith(("Checking the installed files",
+                              f"Downloading version {version:04d}", "Unpacking",
                               "Creating", "Gorm Ek", "Updated"))
 
 
@@ -111,11 +113,28 @@ def main():
             os.environ.pop("DISPLAY", None)
 
 
+ASSETS = []
+
+
 def publish(site, version):
     """The sample game with 300 MiB of game data, so that the download can
-    be watched (and photographed) for a moment."""
-    site.publish_game(version, hand_on_site=False,
-                      extra={"data/assets.bin": os.urandom(300 * 1024 * 1024)})
+    be watched (and photographed) for a moment. The data stays the same from
+    version to version, as a game's does: an update fetches what changed."""
+    if not ASSETS:
+        ASSETS.append(os.urandom(300 * 1024 * 1024))
+    site.publish_game(version, hand_on_site=False, extra={"data/assets.bin": ASSETS[0]})
+
+
+def package_bytes_sent(version):
+    """The body bytes nginx sent for the package, from its access log."""
+    name = "/GormEk-%04d.zip" % version
+    log = REPO / "build" / "https" / "logs" / "access.log"
+    sent = 0
+    for line in log.read_text(errors="replace").splitlines():
+        match = re.search(r'"GET (\S+) HTTP/[\d.]+" (\d+) (\d+)', line)
+        if match and match.group(1) == name:
+            sent += int(match.group(3))
+    return sent
 
 
 def walk(site, SetupProcess, driver, one, unix_path, wait_until, watch,
@@ -175,6 +194,9 @@ def walk(site, SetupProcess, driver, one, unix_path, wait_until, watch,
     if not wait_until(lambda: game_title() == "Gorm Ek 2", timeout=STEP_S, step=0.2):
         sys.exit("demo: the game of version 2 did not start; the demo ends here")
     say("the game was updated and restarted: Gorm Ek 2")
+    size = (site.dir / "GormEk-0002.zip").stat().st_size
+    say(f"the update fetched {package_bytes_sent(2) / 1e6:.2f} MB of the "
+        f"{size / 1e6:.1f} MB package: only the entries that changed")
     if not INTERACTIVE:
         screen("5-game-version-2.png")
     driver(["target", "GormEkSample"], ["close"], ["wait-gone", STEP_S * 1000], timeout=STEP_S + 100)
