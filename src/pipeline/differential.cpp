@@ -58,8 +58,16 @@ DifferentialResult FetchDirectory(const DifferentialJob& job,
   const ByteWindow before{end.centralDirectoryOffset, tailStart,
                           static_cast<std::uint64_t>(tail.fileSize),
                           tail.validator};
+  // The directory is part of the index, not of the download the line
+  // counts; a 200 (the whole package) reports its own size.
+  const auto length = static_cast<std::int64_t>(before.end - before.start);
+  const DownloadProgress onProgress = [&job, length](std::int64_t received,
+                                                     std::int64_t total) {
+    return total == length ? !g_state.cancelRequested.load()
+                           : job.progress(received, total);
+  };
   const DifferentialResult got = AfterRange(HttpDownloadRange(
-      job.packageUrl, before, file, job.progress, errorText, job.options));
+      job.packageUrl, before, file, onProgress, errorText, job.options));
   if (got != DifferentialResult::kPart)
     return got;
   if (!ReadFileBytes(file, 0, tailStart - end.centralDirectoryOffset,
