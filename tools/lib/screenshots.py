@@ -26,14 +26,13 @@ def main():
     wine_env_run("wineserver", "-k")
     xvfb, display = start_xvfb()
     os.environ["DISPLAY"] = display
-    from harness import SetupProcess, Site, driver, one, set_dpi
+    from harness import (SetupProcess, Site, driver, install_through_window, one, set_dpi,
+                         wait_until)
     import tempfile
     site = Site(pathlib.Path(tempfile.mkdtemp(prefix="gormek-shots-")))
     try:
-        site.publish_game(42)
-        # The update waits for a held version file, so its window stays up.
-        site.fault("version.txt", "hold-0")
         driver(["reset-state"])
+        site.publish_game(42)
         for dpi in (96, 144):
             set_dpi(dpi)
             setup = SetupProcess("/site", site.url)
@@ -42,10 +41,22 @@ def main():
             shot(driver, f"install-window-{dpi}")
             one("close")
             setup.wait(30)
+        set_dpi(None)
+        install_through_window(site, "C:\\Games", start_menu=False, desktop=False)
+        site.publish_game(43)
+        for dpi in (96, 144):
+            set_dpi(dpi)
+            # The update has checked the installed files; the request for
+            # what changed (after the tail's) is held, so its window stays
+            # up showing the check.
+            site.fault("GormEk-0043.zip", ",hold-0")
             setup = SetupProcess("/update", "C:\\Games\\Gorm Ek", "/site", site.url)
             one("wait-window", 30000)
+            assert wait_until(lambda: one("status")["status"] ==
+                              "Checking the installed files...", timeout=60)
             shot(driver, f"update-window-{dpi}")
             setup.kill()
+            site.release("GormEk-0043.zip")
     finally:
         set_dpi(None)
         site.stop()
