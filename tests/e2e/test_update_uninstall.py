@@ -365,6 +365,7 @@ def test_reinstall_fetches_only_what_differs(site, clean_machine, server):
     reqs, sent, size = site.package_traffic(42)
     sent -= sent_before
     assert differences_from_package(install, expected) == []
+    assert not list(temp_dir().glob("GormEk-*.zip"))  # the part went too
     if server in ("ranges", "zip64 package"):
         assert sent < size // 10, (sent, size)
     else:
