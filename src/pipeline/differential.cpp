@@ -160,8 +160,8 @@ DifferentialResult FetchPart(const DifferentialJob& job,
       return got;
     base += range.end - range.start;
   }
-  if (!AppendFileBytes(file,
-                       PartDirectory(index, EntriesInPart(index, plan), base))) {
+  if (!AppendFileBytes(
+          file, PartDirectory(index, EntriesInPart(index, plan), base))) {
     errorText = kWriteFailedText;
     return DifferentialResult::kFailed;
   }

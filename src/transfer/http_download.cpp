@@ -97,14 +97,14 @@ std::wstring CouldNotReach(const std::wstring& url, DWORD error) {
 }  // namespace
 
 BodyEnd http_detail::ReadBody(const WinInetApi& api,
-                 HINTERNET request,
-                 std::string* memoryTarget,
-                 HANDLE file,
-                 std::vector<char>& buffer,
-                 std::int64_t total,
-                 std::int64_t& received,
-                 const DownloadProgress& onProgress,
-                 std::wstring& errorText) {
+                              HINTERNET request,
+                              std::string* memoryTarget,
+                              HANDLE file,
+                              std::vector<char>& buffer,
+                              std::int64_t total,
+                              std::int64_t& received,
+                              const DownloadProgress& onProgress,
+                              std::wstring& errorText) {
   for (;;) {
     DWORD count = 0;
     if (!api.InternetReadFile(request, buffer.data(), kReadSize, &count)) {
@@ -275,11 +275,11 @@ bool Reconnect(const Session& session,
 }  // namespace
 
 bool http_detail::OpenFirstAnswer(Session& session,
-                     UniqueInternet& request,
-                     const std::wstring& headers,
-                     bool partial,
-                     DWORD& status,
-                     std::wstring& error) {
+                                  UniqueInternet& request,
+                                  const std::wstring& headers,
+                                  bool partial,
+                                  DWORD& status,
+                                  std::wstring& error) {
   if (session.api) {
     session.root.reset(session.api->InternetOpenW(
         L"GormEkSetup/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -303,11 +303,11 @@ bool http_detail::OpenFirstAnswer(Session& session,
 }
 
 bool http_detail::ReadToTheEnd(const Session& session,
-                  ResumeState& state,
-                  UniqueInternet& request,
-                  const Target& target,
-                  bool resume,
-                  std::wstring& error) {
+                               ResumeState& state,
+                               UniqueInternet& request,
+                               const Target& target,
+                               bool resume,
+                               std::wstring& error) {
   if (resume) {
     // A window was asked for with the validator it must match.
     if (state.fileSize < 0)
@@ -420,4 +420,3 @@ bool HttpDownload(const std::wstring& url,
   errorText = std::move(error);
   return false;
 }
-

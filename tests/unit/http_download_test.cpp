@@ -640,9 +640,9 @@ TEST_F(HttpDownloadTest, AWindowOfAFile) {
     std::wstring error;
     {
       UniqueFile held = HoldLikeARun(target_);
-      ASSERT_EQ(PartialResult::kPart, HttpDownloadTail(site_ + name, 100,
-                                                       held.get(), {}, tail,
-                                                       error));
+      ASSERT_EQ(
+          PartialResult::kPart,
+          HttpDownloadTail(site_ + name, 100, held.get(), {}, tail, error));
     }
     if (c.staleValidator)
       test::WriteSiteFile(name, next);
