@@ -39,6 +39,18 @@ bool TailFits(const std::wstring& range,
   return fileSize > 0 && JudgeRetryAnswer(tail, answer) == RetryStep::kAppend;
 }
 
+// A 200 to a request for part of the file: its body, the whole file, goes
+// into the held file from byte 0.
+PartialResult WholeInstead(const Session& session,
+                           UniqueInternet& request,
+                           HANDLE file,
+                           const DownloadProgress& onProgress,
+                           std::wstring& error) {
+  return ReadWholeFile(session, request, nullptr, L"", file, onProgress, error)
+             ? PartialResult::kWhole
+             : PartialResult::kFailed;
+}
+
 PartialResult FetchTail(Session& session,
                         std::uint64_t tailBytes,
                         HANDLE file,
@@ -53,10 +65,7 @@ PartialResult FetchTail(Session& session,
     return PartialResult::kNoRanges;
   if (status == 200) {
     // The host ignores ranges: this body is the whole file.
-    return ReadWholeFile(session, request, nullptr, L"", file, onProgress,
-                         error)
-               ? PartialResult::kWhole
-               : PartialResult::kFailed;
+    return WholeInstead(session, request, file, onProgress, error);
   }
   const RetryAnswer answer = ReadAnswer(*session.api, request.get());
   if (status != 206 || !TailFits(answer.contentRange, tailBytes, tail.fileSize))
@@ -94,10 +103,7 @@ PartialResult FetchRange(Session& session,
   if (status == 200) {
     // The file changed on the server, or ranges are ignored: the whole file
     // replaces the part, never mixed with it.
-    return ReadWholeFile(session, request, nullptr, L"", file, onProgress,
-                         error)
-               ? PartialResult::kWhole
-               : PartialResult::kFailed;
+    return WholeInstead(session, request, file, onProgress, error);
   }
   if (JudgeRetryAnswer(state, ReadAnswer(*session.api, request.get())) !=
       RetryStep::kAppend)
