@@ -19,9 +19,6 @@
 
 namespace {
 
-const wchar_t kWriteFailedText[] =
-    L"Could not write the download to disk (is it full?).";
-
 // What a range request's result means for the run.
 DifferentialResult AfterRange(PartialResult result) {
   switch (result) {

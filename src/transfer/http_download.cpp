@@ -21,8 +21,6 @@ namespace {
 
 // WinINet's connect, send and receive time-outs.
 constexpr DWORD kTimeoutMs = 15000;
-const wchar_t kWriteFailedText[] =
-    L"Could not write the download to disk (is it full?).";
 constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD |
                                 INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_PRAGMA_NOCACHE;
@@ -168,6 +166,9 @@ bool Truncate(HANDLE file) {
 }
 
 }  // namespace
+
+const wchar_t kWriteFailedText[] =
+    L"Could not write the download to disk (is it full?).";
 
 const wchar_t kCertificateHint[] =
     L"The site's security certificate was not accepted: check that this "

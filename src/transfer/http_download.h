@@ -66,6 +66,9 @@ bool HttpDownload(const std::wstring& url,
                   std::wstring& errorText,
                   const DownloadOptions& options = {});
 
+// The sentence for a download that could not be written (a full disk).
+extern const wchar_t kWriteFailedText[];
+
 // The line added to "Could not reach ..." when a certificate was refused.
 extern const wchar_t kCertificateHint[];
 

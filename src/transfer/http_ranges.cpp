@@ -110,7 +110,7 @@ PartialResult FetchRange(Session& session,
     return PartialResult::kNoRanges;
   LARGE_INTEGER zero = {};
   if (!SetFilePointerEx(file, zero, nullptr, FILE_END)) {
-    error = L"Could not write the download to disk (is it full?).";
+    error = kWriteFailedText;
     return PartialResult::kFailed;
   }
   const Target target{nullptr, file, onProgress};
