@@ -88,13 +88,12 @@ bool PrepareFolder(const Run& run) {
 // Brings the package and holds it, reporting progress: over a folder that
 // holds the game (an update, a reinstall), only the entries that differ
 // from its files, as a part package; else, or when that cannot be done, the
-// whole package. unpack: false when the folder already holds every file of
-// the package as it is (nothing is held then).
+// whole package. True with nothing held when the folder already holds every
+// file of the package as it is.
 bool BringPackage(const Run& run,
                   int version,
                   const std::wstring& packagePath,
-                  HeldPackage& package,
-                  bool& unpack) {
+                  HeldPackage& package) {
   std::int64_t lastMiB = -1;
   int lastPosition = -1;
   const PackageProgress progress{version, lastMiB, lastPosition};
@@ -116,7 +115,6 @@ bool BringPackage(const Run& run,
     return CheckRoomForPackage(TempFolder(), installDir, total,
                                FileSize(packagePath), error);
   };
-  unpack = true;
   DifferentialResult got = DifferentialResult::kWholeNeeded;
   if (IsFile(installDir + L"\\" + g_product.gameExe)) {
     const DifferentialJob differences{run.job.window, PackageUrl(version),
@@ -126,9 +124,7 @@ bool BringPackage(const Run& run,
   }
   switch (got) {
     case DifferentialResult::kPart:
-      return true;
     case DifferentialResult::kNothing:
-      unpack = false;
       return true;
     case DifferentialResult::kFailed:
       return false;
@@ -205,9 +201,10 @@ bool RunStages(const WorkerJob& job,
   // the same time cannot empty it under tar.exe.
   HeldPackage package;
   ScopeGuard deletePackage([&package] { DeleteHeldPackage(package); });
-  bool unpack = true;
-  if (!BringPackage(run, version, packagePath, package, unpack) ||
-      (unpack && !UnpackAndCheck(run, package)))
+  // Nothing held after a successful bring: nothing differed, nothing to
+  // unpack.
+  if (!BringPackage(run, version, packagePath, package) ||
+      (package.file && !UnpackAndCheck(run, package)))
     return false;
   Integrate(run, version);
   const std::wstring v = FormatVersion(version);
