@@ -8,6 +8,7 @@ const ProductInfo g_product = {
     L"GormEkSetup.exe",
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\GormEk",
     L"Software\\GormEk",
+    L"GormEkSetup.record",
 };
 
 const wchar_t* const kDefaultSiteUrl = GORMEK_DEFAULT_SITE_URL;

@@ -15,6 +15,9 @@ struct ProductInfo {
   const wchar_t* setupExe;      // "GormEkSetup.exe", our copy in that folder
   const wchar_t* uninstallKey;  // under HKEY_CURRENT_USER
   const wchar_t* settingsKey;   // under HKEY_CURRENT_USER
+  // "GormEkSetup.record", beside the setup copy: what the folder was last
+  // installed from, and the files as unpacking left them.
+  const wchar_t* recordFile;
 };
 
 extern const ProductInfo g_product;

@@ -56,3 +56,12 @@ void RegisterInstallation(const std::wstring& installDir,
     SetString(key.get(), L"Version", v);
   }
 }
+
+std::wstring RegisteredVersion() {
+  wchar_t value[32] = {};
+  DWORD bytes = sizeof(value);
+  if (RegGetValueW(HKEY_CURRENT_USER, g_product.settingsKey, L"Version",
+                   RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
+    return L"";
+  return value;
+}

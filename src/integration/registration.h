@@ -12,3 +12,7 @@
 // hold it.
 void RegisterInstallation(const std::wstring& installDir,
                           const std::wstring& version);
+
+// The settings key's Version ("0042"), as the last successful run wrote it;
+// "" when there is none.
+std::wstring RegisteredVersion();
