@@ -52,15 +52,8 @@ bool IsFolderEntry(const ZipEntry& e) {
   return !e.name.empty() && e.name.back() == '/';
 }
 
-// The file's size, or -1 when it is missing or not a file.
 std::int64_t SizeOfFile(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    return -1;
-  return static_cast<std::int64_t>(
-      (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
-      data.nFileSizeLow);
+  return StampOf(path).size;
 }
 
 // What the readers share: the files to read (entries whose size matches),
@@ -150,6 +143,21 @@ bool ReadAll(Readers& r,
 
 }  // namespace
 
+FileStamp StampOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  FileStamp stamp;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return stamp;
+  stamp.size = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+      data.nFileSizeLow);
+  stamp.lastWrite =
+      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+      data.ftLastWriteTime.dwLowDateTime;
+  return stamp;
+}
+
 bool EntryRelativePath(const ZipEntry& entry, std::wstring& relative) {
   std::wstring path = Decode(entry.name, entry.utf8);
   for (wchar_t& c : path) {
@@ -167,8 +175,11 @@ bool EntryRelativePath(const ZipEntry& entry, std::wstring& relative) {
 CompareResult FindChangedEntries(const ZipIndex& index,
                                  const std::wstring& folder,
                                  const CompareProgress& onProgress,
-                                 std::vector<std::size_t>& changed) {
+                                 std::vector<std::size_t>& changed,
+                                 const std::vector<KnownFile>* known) {
   changed.clear();
+  if (known && known->size() != index.entries.size())
+    known = nullptr;
   // First the names and sizes: what to read, and how much in all.
   std::vector<std::wstring> paths(index.entries.size());
   Readers readers{index, paths, {}, std::vector<char>(index.entries.size())};
@@ -181,8 +192,14 @@ CompareResult FindChangedEntries(const ZipIndex& index,
     if (IsFolderEntry(e))
       continue;
     paths[i] = folder + L"\\" + relative;
-    const std::int64_t size = SizeOfFile(paths[i]);
-    if (size >= 0 && static_cast<std::uint64_t>(size) == e.uncompressedSize) {
+    const FileStamp stamp = StampOf(paths[i]);
+    if (known && (*known)[i].known && stamp.size >= 0 &&
+        stamp == (*known)[i].stamp) {
+      readers.same[i] = (*known)[i].same;
+      continue;
+    }
+    if (stamp.size >= 0 &&
+        static_cast<std::uint64_t>(stamp.size) == e.uncompressedSize) {
       readers.toRead.push_back(i);
       total += e.uncompressedSize;
     }

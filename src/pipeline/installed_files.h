@@ -18,6 +18,28 @@
 // own checks apply.
 bool EntryRelativePath(const ZipEntry& entry, std::wstring& relative);
 
+// A file's size and last-write time (FILETIME units) as the file system
+// reports them; size -1 for a path that is missing or not a file.
+struct FileStamp {
+  std::int64_t size = -1;
+  std::uint64_t lastWrite = 0;
+};
+
+inline bool operator==(const FileStamp& a, const FileStamp& b) {
+  return a.size == b.size && a.lastWrite == b.lastWrite;
+}
+
+// The stamp of the file at path.
+FileStamp StampOf(const std::wstring& path);
+
+// What is known of an entry's file without reading it: when the file's
+// stamp is still `stamp`, it is the entry's byte for byte (same) or not.
+struct KnownFile {
+  bool known = false;
+  FileStamp stamp;
+  bool same = false;
+};
+
 enum class CompareResult {
   kCompared,    // changed lists every entry that differs
   kUnsafeName,  // an entry's name could leave the folder: fetch it all
@@ -34,11 +56,14 @@ using CompareProgress = std::function<bool(std::uint64_t, std::uint64_t)>;
 // CRC-32 is the entry's. Only files whose size matches are read, each once,
 // in blocks of 1 MiB, by two threads at a time; a file that cannot be read
 // (locked, a folder where the package has a file) counts as different. Folder
-// entries are not compared.
+// entries are not compared. known, when not null, holds one KnownFile per
+// entry: a file whose stamp is its known stamp is taken as known says,
+// without being read.
 CompareResult FindChangedEntries(const ZipIndex& index,
                                  const std::wstring& folder,
                                  const CompareProgress& onProgress,
-                                 std::vector<std::size_t>& changed);
+                                 std::vector<std::size_t>& changed,
+                                 const std::vector<KnownFile>* known = nullptr);
 
 // What unpacking the given entries adds to folder: each file entry's size
 // less the size of the file it replaces, never below 0. Entries whose name
