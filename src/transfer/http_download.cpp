@@ -335,6 +335,17 @@ bool http_detail::ReadToTheEnd(const Session& session,
   }
 }
 
+namespace {
+
+// Hands the caller the validator of the file that arrived; always true.
+bool NoteValidator(const DownloadOptions& options, const ResumeState& state) {
+  if (options.validator)
+    *options.validator = state.validator;
+  return true;
+}
+
+}  // namespace
+
 bool http_detail::ReadWholeFile(const Session& session,
                                 UniqueInternet& request,
                                 std::string* memoryTarget,
@@ -357,7 +368,8 @@ bool http_detail::ReadWholeFile(const Session& session,
   if (held) {
     const bool resume = options.resume && !memoryTarget;
     const Target target{memoryTarget, held, onProgress};
-    return ReadToTheEnd(session, state, request, target, resume, error);
+    return ReadToTheEnd(session, state, request, target, resume, error) &&
+           NoteValidator(options, state);
   }
 
   UniqueFile file;
@@ -383,7 +395,8 @@ bool http_detail::ReadWholeFile(const Session& session,
   // target cannot be told apart from what a second answer would append.
   const bool resume = options.resume && file && !memoryTarget;
   const Target target{memoryTarget, file ? file.get() : nullptr, onProgress};
-  ok = ReadToTheEnd(session, state, request, target, resume, error);
+  ok = ReadToTheEnd(session, state, request, target, resume, error) &&
+       NoteValidator(options, state);
   return ok;
 }
 

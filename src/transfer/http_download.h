@@ -41,6 +41,10 @@ struct DownloadOptions {
   // whole seconds left before its next attempt, and with 0 just before each
   // attempt. Returns false to cancel ("Cancelled.").
   std::function<bool(int secondsLeft)> onWait;
+
+  // With resume: when not null, set on success to the validator of the
+  // answer the file came from ("" when it gave none), as If-Range sends it.
+  std::wstring* validator = nullptr;
 };
 
 // Fetches `url` (used exactly as passed; redirects followed; the cache
