@@ -75,11 +75,40 @@ DifferentialResult FetchDirectory(const DifferentialJob& job,
   return DifferentialResult::kPart;
 }
 
-// The package's index, from its tail. kPart: index and tail filled.
+// Whether the record names the package whose tail this is (its size,
+// validator and end records, and the tail's bytes of the directory), so
+// that its directory stands for the one on the site.
+bool RecordAnswers(const InstallRecord* record,
+                   const PackageTail& tail,
+                   const ZipEnd& end) {
+  if (!record)
+    return false;
+  const RecordedPackage& was = record->package;
+  const ZipEnd& wasEnd = was.index.end;
+  if (was.size != static_cast<std::uint64_t>(tail.fileSize) ||
+      was.validator.empty() || was.validator != tail.validator ||
+      wasEnd.entryCount != end.entryCount ||
+      wasEnd.centralDirectoryOffset != end.centralDirectoryOffset ||
+      wasEnd.centralDirectorySize != end.centralDirectorySize)
+    return false;
+  const std::uint64_t tailStart = TailStart(tail);
+  const std::uint64_t from = std::max(end.centralDirectoryOffset, tailStart);
+  const std::uint64_t dirEnd =
+      end.centralDirectoryOffset + end.centralDirectorySize;
+  return tail.bytes.compare(static_cast<std::size_t>(from - tailStart),
+                            static_cast<std::size_t>(dirEnd - from),
+                            was.directory,
+                            static_cast<std::size_t>(
+                                from - end.centralDirectoryOffset),
+                            static_cast<std::size_t>(dirEnd - from)) == 0;
+}
+
+// The package's index, from its tail (and the record, when it names the
+// same package). kPart: tail and brought filled.
 DifferentialResult ReadRemoteIndex(const DifferentialJob& job,
                                    HANDLE file,
                                    PackageTail& tail,
-                                   ZipIndex& index,
+                                   RecordedPackage& brought,
                                    std::wstring& errorText) {
   const PartialResult got =
       HttpDownloadTail(job.packageUrl, kTailBytes, file, job.progress, tail,
@@ -89,12 +118,19 @@ DifferentialResult ReadRemoteIndex(const DifferentialJob& job,
   ZipEnd end;
   if (!FindZipEnd(tail.bytes, static_cast<std::uint64_t>(tail.fileSize), end))
     return DifferentialResult::kWholeNeeded;
-  std::string directory;
-  const DifferentialResult fetched =
-      FetchDirectory(job, file, tail, end, directory, errorText);
-  if (fetched != DifferentialResult::kPart)
-    return fetched;
-  return ReadCentralDirectory(directory, end, index)
+  brought.size = static_cast<std::uint64_t>(tail.fileSize);
+  brought.validator = tail.validator;
+  // The record's directory is read again rather than trusted as parsed: it
+  // costs a moment, and only one reader judges what a directory may say.
+  if (RecordAnswers(job.record, tail, end)) {
+    brought.directory = job.record->package.directory;
+  } else {
+    const DifferentialResult fetched =
+        FetchDirectory(job, file, tail, end, brought.directory, errorText);
+    if (fetched != DifferentialResult::kPart)
+      return fetched;
+  }
+  return ReadCentralDirectory(brought.directory, end, brought.index)
              ? DifferentialResult::kPart
              : DifferentialResult::kWholeNeeded;
 }
@@ -115,7 +151,13 @@ DifferentialResult CompareWithFolder(const DifferentialJob& job,
         }
         return !g_state.cancelRequested.load();
       };
-  switch (FindChangedEntries(index, job.installDir, onProgress, changed)) {
+  // An update trusts what the record says of a file whose size and time
+  // are still those unpacking left; a reinstall reads every file.
+  std::vector<KnownFile> known;
+  if (job.record && job.trustRecord)
+    known = KnownFromRecord(*job.record, index);
+  switch (FindChangedEntries(index, job.installDir, onProgress, changed,
+                             known.empty() ? nullptr : &known)) {
     case CompareResult::kCompared:
       return DifferentialResult::kPart;
     case CompareResult::kUnsafeName:
@@ -168,13 +210,14 @@ DifferentialResult FetchPart(const DifferentialJob& job,
 // FetchDifferences once the package is held.
 DifferentialResult FetchInto(const DifferentialJob& job,
                              HANDLE file,
+                             RecordedPackage& brought,
                              std::wstring& errorText) {
   PackageTail tail;
-  ZipIndex index;
   const DifferentialResult read =
-      ReadRemoteIndex(job, file, tail, index, errorText);
+      ReadRemoteIndex(job, file, tail, brought, errorText);
   if (read != DifferentialResult::kPart)
     return read;
+  const ZipIndex& index = brought.index;
   std::vector<std::size_t> changed;
   const DifferentialResult compared =
       CompareWithFolder(job, index, changed, errorText);
@@ -201,11 +244,12 @@ DifferentialResult FetchInto(const DifferentialJob& job,
 
 DifferentialResult FetchDifferences(const DifferentialJob& job,
                                     HeldPackage& package,
+                                    RecordedPackage& brought,
                                     std::wstring& errorText) {
   if (!CreateHeldPackage(job.packagePath, package, errorText))
     return DifferentialResult::kFailed;
   const DifferentialResult result =
-      FetchInto(job, package.file.get(), errorText);
+      FetchInto(job, package.file.get(), brought, errorText);
   if (result != DifferentialResult::kPart &&
       result != DifferentialResult::kWhole)
     DeleteHeldPackage(package);
@@ -214,7 +258,9 @@ DifferentialResult FetchDifferences(const DifferentialJob& job,
 
 bool RoomToUnpack(const HeldPackage& package,
                   const std::wstring& installDir,
+                  RecordedPackage& brought,
                   std::wstring& errorText) {
+  brought = RecordedPackage();
   LARGE_INTEGER size = {};
   if (!GetFileSizeEx(package.file.get(), &size))
     return true;  // tar.exe will say what is wrong with it
@@ -222,14 +268,17 @@ bool RoomToUnpack(const HeldPackage& package,
   const std::uint64_t tailSize = std::min<std::uint64_t>(bytes, kTailBytes);
   std::string tail;
   ZipEnd end;
-  std::string directory;
-  ZipIndex index;
+  brought.size = bytes;
+  std::string& directory = brought.directory;
+  ZipIndex& index = brought.index;
   if (!ReadFileBytes(package.file.get(), bytes - tailSize, tailSize, tail) ||
       !FindZipEnd(tail, bytes, end) ||
       !ReadFileBytes(package.file.get(), end.centralDirectoryOffset,
                      end.centralDirectorySize, directory) ||
-      !ReadCentralDirectory(directory, end, index))
+      !ReadCentralDirectory(directory, end, index)) {
+    index = ZipIndex();
     return true;
+  }
   std::vector<std::size_t> all(index.entries.size());
   for (std::size_t i = 0; i < all.size(); ++i)
     all[i] = i;

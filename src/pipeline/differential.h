@@ -10,6 +10,7 @@
 #include <string>
 
 #include "pipeline/held_package.h"
+#include "pipeline/install_record.h"
 #include "pipeline/package_progress.h"
 #include "transfer/http_download.h"
 
@@ -29,6 +30,11 @@ struct DifferentialJob {
   std::wstring installDir;   // holds the game
   const PackageProgress& progress;
   const DownloadOptions& options;  // resume, waits, the room for a whole one
+  // The folder's record when it fits, else null. It gives the directory of
+  // the package it names; with trustRecord (an update) a file whose stamp is
+  // still the record's is known without being read.
+  const InstallRecord* record = nullptr;
+  bool trustRecord = false;
 };
 
 // How many bytes of the package's end are asked for first: enough for the
@@ -41,15 +47,19 @@ constexpr std::uint64_t kTailBytes = 64 * 1024;
 // download lines, counting the bytes it fetches. Never a failure of its
 // own: an index that is missing or makes no sense, an answer that does not
 // fit, or changes over half the package give kWholeNeeded. On kNothing,
-// kWholeNeeded and kFailed nothing is held or left at the path.
+// kWholeNeeded and kFailed nothing is held or left at the path. On kPart and
+// kNothing, brought names the newest package and holds its index.
 DifferentialResult FetchDifferences(const DifferentialJob& job,
                                     HeldPackage& package,
+                                    RecordedPackage& brought,
                                     std::wstring& errorText);
 
 // For a whole package that is held, before it is unpacked: whether the
 // install folder's drive holds what unpacking adds (each file's size less
 // that of the file it replaces, from the package's own index). True when it
 // does or the index cannot be read; false with the room sentence otherwise.
+// Fills brought's size, directory and index when the index can be read.
 bool RoomToUnpack(const HeldPackage& package,
                   const std::wstring& installDir,
+                  RecordedPackage& brought,
                   std::wstring& errorText);

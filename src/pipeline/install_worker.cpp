@@ -11,6 +11,7 @@
 #include "integration/shortcuts.h"
 #include "pipeline/differential.h"
 #include "pipeline/held_package.h"
+#include "pipeline/install_record.h"
 #include "pipeline/package_progress.h"
 #include "pipeline/room_check.h"
 #include "pipeline/version.h"
@@ -89,11 +90,14 @@ bool PrepareFolder(const Run& run) {
 // holds the game (an update, a reinstall), only the entries that differ
 // from its files, as a part package; else, or when that cannot be done, the
 // whole package. True with nothing held when the folder already holds every
-// file of the package as it is.
+// file of the package as it is. record: the folder's, when it fits. brought
+// names the package and holds its index (none when it cannot be read).
 bool BringPackage(const Run& run,
                   int version,
                   const std::wstring& packagePath,
-                  HeldPackage& package) {
+                  const InstallRecord* record,
+                  HeldPackage& package,
+                  RecordedPackage& brought) {
   std::int64_t lastMiB = -1;
   int lastPosition = -1;
   const PackageProgress progress{version, lastMiB, lastPosition};
@@ -105,6 +109,8 @@ bool BringPackage(const Run& run,
   options.onWait = [&progress](int secondsLeft) {
     return progress.Waiting(secondsLeft);
   };
+  std::wstring validator;
+  options.validator = &validator;
   // A disk too small is said before minutes of downloading, not after. A
   // package file of the same name (left by a run that ended abruptly, or the
   // part of this download emptied for a start over) is about to be
@@ -117,10 +123,10 @@ bool BringPackage(const Run& run,
   };
   DifferentialResult got = DifferentialResult::kWholeNeeded;
   if (IsFile(installDir + L"\\" + g_product.gameExe)) {
-    const DifferentialJob differences{run.job.window, PackageUrl(version),
-                                      packagePath,    installDir,
-                                      progress,       options};
-    got = FetchDifferences(differences, package, run.errorText);
+    const DifferentialJob differences{
+        run.job.window, PackageUrl(version), packagePath,       installDir,
+        progress,       options,             record, run.job.updateMode};
+    got = FetchDifferences(differences, package, brought, run.errorText);
   }
   switch (got) {
     case DifferentialResult::kPart:
@@ -139,7 +145,34 @@ bool BringPackage(const Run& run,
   }
   // A package is often several times smaller than what it unpacks to: the
   // install drive is checked against its own index before tar.exe starts.
-  return RoomToUnpack(package, installDir, run.errorText);
+  const bool room = RoomToUnpack(package, installDir, brought, run.errorText);
+  brought.validator = validator;
+  return room;
+}
+
+// Once tar.exe has begun to change files, the record no longer tells what
+// they are: it goes first, so that a run that fails or is killed from here
+// on leaves none to trust.
+bool ForgetRecord(const Run& run) {
+  if (DeleteInstallRecord(run.job.installDir))
+    return true;
+  run.errorText = L"Could not replace the file\n" + run.job.installDir +
+                  L"\\" + g_product.recordFile +
+                  L"\nClose any program that uses it and try again.";
+  return false;
+}
+
+// The record of what the folder now holds, for the next update. Best
+// effort: without it the next run reads every file.
+void RecordInstall(const Run& run, int version, RecordedPackage& brought) {
+  if (brought.index.entries.empty())
+    return;
+  InstallRecord record;
+  record.version = version;
+  record.folder = run.job.installDir;
+  record.stamps = StampFiles(brought.index, record.folder);
+  record.package = std::move(brought);
+  WriteInstallRecord(record);
 }
 
 // Unpacks the held package into the folder, deletes it, and checks that
@@ -201,11 +234,17 @@ bool RunStages(const WorkerJob& job,
   // the same time cannot empty it under tar.exe.
   HeldPackage package;
   ScopeGuard deletePackage([&package] { DeleteHeldPackage(package); });
+  InstallRecord record;
+  const bool fits =
+      ReadInstallRecord(job.installDir, RegisteredVersion(), record);
+  RecordedPackage brought;
   // Nothing held after a successful bring: nothing differed, nothing to
   // unpack.
-  if (!BringPackage(run, version, packagePath, package) ||
-      (package.file && !UnpackAndCheck(run, package)))
+  if (!BringPackage(run, version, packagePath, fits ? &record : nullptr,
+                    package, brought) ||
+      (package.file && (!ForgetRecord(run) || !UnpackAndCheck(run, package))))
     return false;
+  RecordInstall(run, version, brought);
   Integrate(run, version);
   const std::wstring v = FormatVersion(version);
   finalText = job.updateMode ? L"Updated to version " + v + L"."

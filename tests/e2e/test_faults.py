@@ -252,7 +252,10 @@ def test_game_holding_a_file_during_update_then_retry(site, clean_machine):
     import json
     from harness import install_through_window
     folder = install_through_window(site, clean_machine, start_menu=False, desktop=False)
-    site.publish_game(43)
+    record = unix_path(folder) / "GormEkSetup.record"
+    assert record.exists()
+    # The file the game holds is one the update must replace.
+    site.publish_game(43, extra={"data/level 1.dat": b"level one, version 43"})
     # A game that hangs on to one of its files and does not exit.
     holder = SetupProcess("hold-file", folder + "\\data\\level 1.dat", "60000", exe=DRIVER)
     assert wait_until(lambda: b'"pid"' in holder.output(), timeout=30)
@@ -270,12 +273,15 @@ def test_game_holding_a_file_during_update_then_retry(site, clean_machine):
     one("answer-box", IDOK)
     assert proc.wait() == 0
     assert one("reg-dump")["settings"]["Version"]["data"] == "0042"  # untouched
+    # tar.exe had begun: the record of 42 no longer tells what the files are.
+    assert not record.exists()
     holder.kill()
     # The retry may be over before its window could be looked at: its end
     # and what it left are what count.
     proc = SetupProcess("/update", folder, "/site", site.url)
     assert proc.wait(timeout=120) == 0
     assert one("reg-dump")["settings"]["Version"]["data"] == "0043"
+    assert record.exists()
     driver(["target", "GormEkSample"], ["wait-window", 30000], ["close"], ["wait-gone", 10000])
 
 

@@ -31,6 +31,13 @@ def test_update_from_the_game_folder(site, clean_machine):
     folder = install_through_window(site, clean_machine, start_menu=False, desktop=False)
     install = unix_path(folder)
     (install / "only-in-42.txt").write_text("an earlier file")
+    # A tool gives the unchanged data other bytes, keeping its size and
+    # time: the record beside the game still vouches for it, so an update
+    # that read it would mend it, and one that trusts the record does not.
+    stolen = install / "data" / "assets.bin"
+    kept = stolen.stat()
+    stolen.write_bytes(bytes(b ^ 0x5A for b in assets))
+    os.utime(stolen, ns=(kept.st_atime_ns, kept.st_mtime_ns))
     site.publish_game(43, extra={"data/assets.bin": assets, "data/level 2.dat": b"2" * 300})
     game = start_game(folder)
     assert game["title"] == "Gorm Ek 42"
@@ -67,7 +74,8 @@ def test_update_from_the_game_folder(site, clean_machine):
     assert reqs[0]["range"] == "bytes=-65536", reqs
     assert all(r["range"] and r["if_range"] for r in reqs[1:]), reqs
     assert sent < size // 10, (sent, size)
-    assert differences_from_package(install, site.dir / "GormEk-0043.zip") == []
+    package = site.dir / "GormEk-0043.zip"
+    assert differences_from_package(install, package) == ["data/assets.bin"]
     reg = one("reg-dump")
     assert reg["uninstall"]["DisplayVersion"]["data"] == "0043"
     assert reg["settings"]["Version"]["data"] == "0043"
@@ -77,6 +85,14 @@ def test_update_from_the_game_folder(site, clean_machine):
     # The game is started again, the new version.
     assert wait_until(lambda: "version=43" in game_log())
     driver(["target", "GormEkSample"], ["wait-window", 30000], ["close"], ["wait-gone", 10000])
+    # The same package again: its tail names the recorded one, and nothing
+    # beyond the tail is fetched.
+    assert SetupProcess("/update", folder, "/site", site.url).wait(timeout=120) == 0
+    driver(["target", "GormEkSample"], ["wait-window", 30000], ["close"], ["wait-gone", 10000])
+    assert [r["range"] for r in site.package_traffic(43)[0][len(reqs):]] == ["bytes=-65536"]
+    # A Reinstall reads every byte, and mends what the update trusted.
+    install_through_window(site, clean_machine, start_menu=False, desktop=False)
+    assert differences_from_package(install, package) == []
 
 
 @pytest.mark.parametrize("how", ["copy outside the folder", "relocated"])
@@ -375,10 +391,10 @@ def test_reinstall_fetches_only_what_differs(site, clean_machine, server):
         # was taken as such: one request, no second download.
         assert len(reqs) == 2 and reqs[-1]["range"] == "bytes=-65536", reqs
     if server == "ranges":
-        # Nothing changed since: the tail, then the rest of the directory
-        # with If-Range, and no entry.
+        # Nothing changed since: the tail alone, its directory (larger than
+        # the tail) read from the record the last run left beside the game.
         install_through_window(site, clean_machine, start_menu=False, desktop=False)
         again, sent_again, _ = site.package_traffic(42)
-        assert len(again) == len(reqs) + 2, again
-        assert again[-1]["range"] and again[-1]["if_range"], again
-        assert sent_again - sent - sent_before <= 256 * 1024
+        assert len(again) == len(reqs) + 1, again
+        assert again[-1]["range"] == "bytes=-65536", again
+        assert sent_again - sent - sent_before <= 128 * 1024
