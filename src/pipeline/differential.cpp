@@ -95,12 +95,11 @@ bool RecordAnswers(const InstallRecord* record,
   const std::uint64_t from = std::max(end.centralDirectoryOffset, tailStart);
   const std::uint64_t dirEnd =
       end.centralDirectoryOffset + end.centralDirectorySize;
-  return tail.bytes.compare(static_cast<std::size_t>(from - tailStart),
-                            static_cast<std::size_t>(dirEnd - from),
-                            was.directory,
-                            static_cast<std::size_t>(
-                                from - end.centralDirectoryOffset),
-                            static_cast<std::size_t>(dirEnd - from)) == 0;
+  return tail.bytes.compare(
+             static_cast<std::size_t>(from - tailStart),
+             static_cast<std::size_t>(dirEnd - from), was.directory,
+             static_cast<std::size_t>(from - end.centralDirectoryOffset),
+             static_cast<std::size_t>(dirEnd - from)) == 0;
 }
 
 // The package's index, from its tail (and the record, when it names the
@@ -137,9 +136,10 @@ DifferentialResult ReadRemoteIndex(const DifferentialJob& job,
 
 // Which entries differ, the bar moving as the files are read.
 DifferentialResult CompareWithFolder(const DifferentialJob& job,
-                                     const ZipIndex& index,
+                                     RecordedPackage& brought,
                                      std::vector<std::size_t>& changed,
                                      std::wstring& errorText) {
+  const ZipIndex& index = brought.index;
   PostStatus(job.window, L"Checking the installed files...");
   int lastPosition = -1;
   const CompareProgress onProgress =
@@ -157,7 +157,7 @@ DifferentialResult CompareWithFolder(const DifferentialJob& job,
   if (job.record && job.trustRecord)
     known = KnownFromRecord(*job.record, index);
   switch (FindChangedEntries(index, job.installDir, onProgress, changed,
-                             known.empty() ? nullptr : &known)) {
+                             known.empty() ? nullptr : &known, &brought.seen)) {
     case CompareResult::kCompared:
       return DifferentialResult::kPart;
     case CompareResult::kUnsafeName:
@@ -174,10 +174,11 @@ DifferentialResult CompareWithFolder(const DifferentialJob& job,
 // it with their central directory: a part package.
 DifferentialResult FetchPart(const DifferentialJob& job,
                              HANDLE file,
-                             const ZipIndex& index,
+                             RecordedPackage& brought,
                              const RangePlan& plan,
                              const PackageTail& tail,
                              std::wstring& errorText) {
+  const ZipIndex& index = brought.index;
   std::uint64_t base = 0;
   for (const ByteRange& range : plan.ranges) {
     const auto length = static_cast<std::int64_t>(range.end - range.start);
@@ -199,11 +200,13 @@ DifferentialResult FetchPart(const DifferentialJob& job,
       return got;
     base += range.end - range.start;
   }
-  if (!AppendFileBytes(
-          file, PartDirectory(index, EntriesInPart(index, plan), base))) {
+  const std::vector<PartEntry> entries = EntriesInPart(index, plan);
+  if (!AppendFileBytes(file, PartDirectory(index, entries, base))) {
     errorText = kWriteFailedText;
     return DifferentialResult::kFailed;
   }
+  for (const PartEntry& e : entries)
+    brought.unpacked.push_back(e.entry);
   return DifferentialResult::kPart;
 }
 
@@ -220,7 +223,7 @@ DifferentialResult FetchInto(const DifferentialJob& job,
   const ZipIndex& index = brought.index;
   std::vector<std::size_t> changed;
   const DifferentialResult compared =
-      CompareWithFolder(job, index, changed, errorText);
+      CompareWithFolder(job, brought, changed, errorText);
   if (compared != DifferentialResult::kPart)
     return compared;
   if (changed.empty())
@@ -237,7 +240,7 @@ DifferentialResult FetchInto(const DifferentialJob& job,
                      BytesToWrite(index, job.installDir, changed)),
                  0, errorText))
     return DifferentialResult::kFailed;
-  return FetchPart(job, file, index, plan, tail, errorText);
+  return FetchPart(job, file, brought, plan, tail, errorText);
 }
 
 }  // namespace

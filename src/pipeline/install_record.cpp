@@ -64,8 +64,7 @@ std::wstring RecordPath(const std::wstring& folder) {
 
 bool SameFolder(const std::wstring& a, const std::wstring& b) {
   return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                              static_cast<int>(b.size()),
-                              TRUE) == CSTR_EQUAL;
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 // Orders entries by name for qsort and bsearch, which cost the program far
@@ -121,8 +120,8 @@ bool DecodeRecord(std::string_view bytes, InstallRecord& record) {
   end.centralDirectorySize = r.Take(8);
   if (!r.ok || end.centralDirectorySize > body.size() - r.at)
     return false;
-  package.directory.assign(body.substr(
-      r.at, static_cast<std::size_t>(end.centralDirectorySize)));
+  package.directory.assign(
+      body.substr(r.at, static_cast<std::size_t>(end.centralDirectorySize)));
   r.at += package.directory.size();
   const std::uint64_t count = r.Take(8);
   // Exactly one stamp per entry, and nothing after them.
@@ -182,16 +181,31 @@ bool DeleteInstallRecord(const std::wstring& folder) {
          GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
-std::vector<FileStamp> StampFiles(const ZipIndex& index,
+std::vector<FileStamp> StampFiles(const RecordedPackage& package,
                                   const std::wstring& folder) {
-  std::vector<FileStamp> stamps(index.entries.size());
-  for (std::size_t i = 0; i < stamps.size(); ++i) {
+  const std::vector<ZipEntry>& entries = package.index.entries;
+  const bool checked = package.seen.size() == entries.size();
+  std::vector<FileStamp> stamps =
+      checked ? package.seen : std::vector<FileStamp>(entries.size());
+  // The files the check saw are as it saw them, unless unpacking replaced
+  // them: a stat of each again would cost a wineserver or file system round
+  // trip per file for nothing.
+  const auto restamp = [&](std::size_t i) {
     std::wstring relative;
-    const ZipEntry& e = index.entries[i];
+    const ZipEntry& e = entries[i];
     // A folder entry and a name that could leave the folder get no stamp.
     if (!e.name.empty() && e.name.back() != '/' &&
         EntryRelativePath(e, relative))
       stamps[i] = StampOf(folder + L"\\" + relative);
+  };
+  if (checked) {
+    for (const std::size_t i : package.unpacked) {
+      if (i < stamps.size())
+        restamp(i);
+    }
+  } else {
+    for (std::size_t i = 0; i < stamps.size(); ++i)
+      restamp(i);
   }
   return stamps;
 }
@@ -225,10 +239,9 @@ std::vector<KnownFile> KnownFromRecord(const InstallRecord& record,
       continue;
     known[i].known = true;
     known[i].stamp = record.stamps[at];
-    known[i].same = was.crc32 == e.crc32 &&
-                    was.uncompressedSize == e.uncompressedSize &&
-                    static_cast<std::uint64_t>(known[i].stamp.size) ==
-                        was.uncompressedSize;
+    known[i].same =
+        was.crc32 == e.crc32 && was.uncompressedSize == e.uncompressedSize &&
+        static_cast<std::uint64_t>(known[i].stamp.size) == was.uncompressedSize;
   }
   return known;
 }

@@ -20,6 +20,12 @@ struct RecordedPackage {
   std::wstring validator;  // as If-Range sends it; "" when none was given
   std::string directory;   // the central directory's bytes
   ZipIndex index;          // read from directory; no entries when unknown
+  // When the folder was checked against index before unpacking: each
+  // entry's stamp as the check found it, and the entries unpacking then
+  // replaced (empty when it replaced none or the folder was not checked).
+  // Not part of the record's bytes.
+  std::vector<FileStamp> seen;
+  std::vector<std::size_t> unpacked;
 };
 
 struct InstallRecord {
@@ -56,8 +62,10 @@ bool WriteInstallRecord(const InstallRecord& record);
 // Deletes folder's record; true when there is none afterwards.
 bool DeleteInstallRecord(const std::wstring& folder);
 
-// The files of index's entries in folder as they are now.
-std::vector<FileStamp> StampFiles(const ZipIndex& index,
+// The files of package's entries in folder as they are now: the stamps
+// its check saw, but for the entries unpacking replaced, or each file
+// anew when the folder was not checked.
+std::vector<FileStamp> StampFiles(const RecordedPackage& package,
                                   const std::wstring& folder);
 
 // What the record tells of each entry of a new package's index: for a name

@@ -123,9 +123,10 @@ bool BringPackage(const Run& run,
   };
   DifferentialResult got = DifferentialResult::kWholeNeeded;
   if (IsFile(installDir + L"\\" + g_product.gameExe)) {
-    const DifferentialJob differences{
-        run.job.window, PackageUrl(version), packagePath,       installDir,
-        progress,       options,             record, run.job.updateMode};
+    const DifferentialJob differences{run.job.window, PackageUrl(version),
+                                      packagePath,    installDir,
+                                      progress,       options,
+                                      record,         run.job.updateMode};
     got = FetchDifferences(differences, package, brought, run.errorText);
   }
   switch (got) {
@@ -156,8 +157,8 @@ bool BringPackage(const Run& run,
 bool ForgetRecord(const Run& run) {
   if (DeleteInstallRecord(run.job.installDir))
     return true;
-  run.errorText = L"Could not replace the file\n" + run.job.installDir +
-                  L"\\" + g_product.recordFile +
+  run.errorText = L"Could not replace the file\n" + run.job.installDir + L"\\" +
+                  g_product.recordFile +
                   L"\nClose any program that uses it and try again.";
   return false;
 }
@@ -170,7 +171,7 @@ void RecordInstall(const Run& run, int version, RecordedPackage& brought) {
   InstallRecord record;
   record.version = version;
   record.folder = run.job.installDir;
-  record.stamps = StampFiles(brought.index, record.folder);
+  record.stamps = StampFiles(brought, record.folder);
   record.package = std::move(brought);
   WriteInstallRecord(record);
 }

@@ -176,8 +176,11 @@ CompareResult FindChangedEntries(const ZipIndex& index,
                                  const std::wstring& folder,
                                  const CompareProgress& onProgress,
                                  std::vector<std::size_t>& changed,
-                                 const std::vector<KnownFile>* known) {
+                                 const std::vector<KnownFile>* known,
+                                 std::vector<FileStamp>* seen) {
   changed.clear();
+  if (seen)
+    seen->assign(index.entries.size(), FileStamp());
   if (known && known->size() != index.entries.size())
     known = nullptr;
   // First the names and sizes: what to read, and how much in all.
@@ -193,6 +196,8 @@ CompareResult FindChangedEntries(const ZipIndex& index,
       continue;
     paths[i] = folder + L"\\" + relative;
     const FileStamp stamp = StampOf(paths[i]);
+    if (seen)
+      (*seen)[i] = stamp;
     if (known && (*known)[i].known && stamp.size >= 0 &&
         stamp == (*known)[i].stamp) {
       readers.same[i] = (*known)[i].same;

@@ -58,12 +58,14 @@ using CompareProgress = std::function<bool(std::uint64_t, std::uint64_t)>;
 // (locked, a folder where the package has a file) counts as different. Folder
 // entries are not compared. known, when not null, holds one KnownFile per
 // entry: a file whose stamp is its known stamp is taken as known says,
-// without being read.
+// without being read. seen, when not null, gets each entry's stamp as the
+// check found it (folder entries: none).
 CompareResult FindChangedEntries(const ZipIndex& index,
                                  const std::wstring& folder,
                                  const CompareProgress& onProgress,
                                  std::vector<std::size_t>& changed,
-                                 const std::vector<KnownFile>* known = nullptr);
+                                 const std::vector<KnownFile>* known = nullptr,
+                                 std::vector<FileStamp>* seen = nullptr);
 
 // What unpacking the given entries adds to folder: each file entry's size
 // less the size of the file it replaces, never below 0. Entries whose name

@@ -26,8 +26,7 @@ struct Installed {
     CreateDirectoryW(folder.c_str(), nullptr);
     std::wstring error;
     EXPECT_TRUE(UnpackPackage(test::TestPackage(L"tree.zip"), folder, error));
-    const std::string zip =
-        test::ReadFileBytes(test::TestPackage(L"tree.zip"));
+    const std::string zip = test::ReadFileBytes(test::TestPackage(L"tree.zip"));
     record.version = 42;
     record.folder = folder;
     record.package.size = zip.size();
@@ -37,7 +36,7 @@ struct Installed {
     record.package.directory =
         zip.substr(static_cast<std::size_t>(end.centralDirectoryOffset),
                    static_cast<std::size_t>(end.centralDirectorySize));
-    record.stamps = StampFiles(record.package.index, folder);
+    record.stamps = StampFiles(record.package, folder);
   }
   std::size_t Entry(const char* name) const {
     const auto& entries = record.package.index.entries;
@@ -55,8 +54,8 @@ struct Installed {
 void ReplaceKeepingTime(const std::wstring& path) {
   FILETIME times[3] = {};
   {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     GetFileTime(f, &times[0], &times[1], &times[2]);
     CloseHandle(f);
   }
