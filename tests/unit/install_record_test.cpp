@@ -210,6 +210,13 @@ TEST(InstallRecordTest, ARecordThatDoesNotFitIsIgnored) {
   SetEndOfFile(f);
   CloseHandle(f);
   EXPECT_FALSE(ReadInstallRecord(in.folder, L"0042", decoded));
+  // One that cannot be deleted (held open) is said to be there still: the
+  // run must not unpack under a record that would outlive it.
+  HANDLE held = CreateFileW((in.folder + L"\\GormEkSetup.record").c_str(),
+                            GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  EXPECT_FALSE(DeleteInstallRecord(in.folder));
+  CloseHandle(held);
   EXPECT_TRUE(DeleteInstallRecord(in.folder));
   EXPECT_FALSE(test::FileExists(in.folder + L"\\GormEkSetup.record"));
   EXPECT_TRUE(DeleteInstallRecord(in.folder));  // none: nothing to do
