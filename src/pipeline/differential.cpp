@@ -115,7 +115,10 @@ DifferentialResult ReadRemoteIndex(const DifferentialJob& job,
   if (got != PartialResult::kPart)
     return AfterRange(got);
   ZipEnd end;
-  if (!FindZipEnd(tail.bytes, static_cast<std::uint64_t>(tail.fileSize), end))
+  // The directory ends inside the tail (the end records follow it there);
+  // one that ends before it makes no sense here, and is fetched whole.
+  if (!FindZipEnd(tail.bytes, static_cast<std::uint64_t>(tail.fileSize), end) ||
+      end.centralDirectoryOffset + end.centralDirectorySize < TailStart(tail))
     return DifferentialResult::kWholeNeeded;
   brought.size = static_cast<std::uint64_t>(tail.fileSize);
   brought.validator = tail.validator;
