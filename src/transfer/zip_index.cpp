@@ -42,8 +42,12 @@ bool ReadZip64End(std::string_view tail,
   if (Read32(tail, locator) != kZip64LocatorSignature ||
       Read32(tail, locator + 4) != 0 || Read32(tail, locator + 16) != 1)
     return false;
+  // The record must end before the locator. Its offset comes from the
+  // file: subtract, never add to it, or an offset near 2^64 wraps into a
+  // small number and the record is read from before the tail.
   const std::uint64_t record = Read(tail, locator + 8, 8);
-  if (record < tailStart || record - tailStart + kZip64EndSize > locator)
+  if (record < tailStart || record - tailStart > locator ||
+      locator - (record - tailStart) < kZip64EndSize)
     return false;
   const std::size_t r = static_cast<std::size_t>(record - tailStart);
   if (Read32(tail, r) != kZip64EndSignature || Read32(tail, r + 16) != 0 ||

@@ -207,15 +207,28 @@ void WriteSiteFile(const std::wstring& name, const std::string& bytes) {
   WriteFileBytes(SiteFilePath(name), bytes);
 }
 
-std::wstring HttpsFilePath(const std::wstring& folder,
-                           const std::wstring& name) {
-  const std::string root = GORMEK_HTTPS_ROOT;
-  std::wstring dir(root.begin(), root.end());
-  for (wchar_t& c : dir) {
+namespace {
+
+// A Unix path of the work tree (ASCII), as Wine shows it on drive Z:.
+std::wstring OnDriveZ(const std::string& unixPath) {
+  std::wstring path(unixPath.begin(), unixPath.end());
+  for (wchar_t& c : path) {
     if (c == L'/')
       c = L'\\';
   }
-  return L"Z:" + dir + L"\\" + folder + L"\\" + name;
+  return L"Z:" + path;
+}
+
+}  // namespace
+
+std::wstring HttpsFilePath(const std::wstring& folder,
+                           const std::wstring& name) {
+  return OnDriveZ(GORMEK_HTTPS_ROOT) + L"\\" + folder + L"\\" + name;
+}
+
+std::wstring FuzzRegression(const std::wstring& target,
+                            const std::wstring& name) {
+  return OnDriveZ(GORMEK_FUZZ_REGRESSIONS) + L"\\" + target + L"\\" + name;
 }
 
 std::wstring RefusingUrl() {

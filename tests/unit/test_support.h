@@ -90,6 +90,9 @@ inline constexpr wchar_t kTlsFaultSite[] = L"https://localhost:47450/";
 // A file in one of its folders ("site", "fault-site"), as a Windows path.
 std::wstring HttpsFilePath(const std::wstring& folder,
                            const std::wstring& name);
+// An input kept in tests/fuzz/regressions/<target>/, as a Windows path.
+std::wstring FuzzRegression(const std::wstring& target,
+                            const std::wstring& name);
 // A URL on 127.0.0.1 where nothing listens.
 std::wstring RefusingUrl();
 

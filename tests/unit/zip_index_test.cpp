@@ -1,16 +1,52 @@
 // The zip index reader over packages built here byte by byte: the shapes a
 // published package can have, and every field a broken or hostile one can
 // get wrong.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "transfer/zip_index.h"
+#include "test_support.h"
 
 namespace {
+
+// A copy of bytes with a page that cannot be read right before it, or
+// right after it: a read outside the bytes crashes the test, where in a
+// string's buffer it would read whatever lies there and go unseen.
+class GuardedBytes {
+ public:
+  GuardedBytes(std::string_view bytes, bool guardBefore) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    page_ = info.dwPageSize;
+    const std::size_t pages = (bytes.size() + page_ - 1) / page_;
+    base_ = static_cast<char*>(VirtualAlloc(nullptr, (pages + 2) * page_,
+                                            MEM_RESERVE | MEM_COMMIT,
+                                            PAGE_READWRITE));
+    DWORD was = 0;
+    VirtualProtect(base_, page_, PAGE_NOACCESS, &was);
+    VirtualProtect(base_ + (pages + 1) * page_, page_, PAGE_NOACCESS, &was);
+    char* at = base_ + page_ + (guardBefore ? 0 : pages * page_ - bytes.size());
+    if (!bytes.empty())
+      std::memcpy(at, bytes.data(), bytes.size());
+    view_ = std::string_view(at, bytes.size());
+  }
+  ~GuardedBytes() { VirtualFree(base_, 0, MEM_RELEASE); }
+  GuardedBytes(const GuardedBytes&) = delete;
+  GuardedBytes& operator=(const GuardedBytes&) = delete;
+  std::string_view view() const { return view_; }
+
+ private:
+  std::size_t page_ = 0;
+  char* base_ = nullptr;
+  std::string_view view_;
+};
 
 struct Options {
   bool zip64 = false;        // zip64 end records and extra fields throughout
@@ -125,18 +161,27 @@ const std::vector<std::pair<std::string, std::string>> kFiles = {
 };
 
 // Reads a zip the way an update does: the end records from the tail, then
-// the directory the end records point to.
+// the directory the end records point to. Each is read in its own buffer,
+// once with a guard page before it and once with one after it; the two
+// answers must agree.
 bool ReadIndex(const std::string& zip, std::size_t tailSize, ZipIndex& index) {
-  const std::size_t tail = std::min(tailSize, zip.size());
-  ZipEnd end;
-  if (!FindZipEnd(std::string_view(zip).substr(zip.size() - tail), zip.size(),
-                  end))
-    return false;
-  return ReadCentralDirectory(
-      std::string_view(zip).substr(
-          static_cast<std::size_t>(end.centralDirectoryOffset),
-          static_cast<std::size_t>(end.centralDirectorySize)),
-      end, index);
+  const std::size_t tailLength = std::min(tailSize, zip.size());
+  bool read[2] = {};
+  for (const bool before : {true, false}) {
+    const GuardedBytes tail(std::string_view(zip).substr(zip.size() - tailLength),
+                            before);
+    ZipEnd end;
+    if (!FindZipEnd(tail.view(), zip.size(), end))
+      continue;
+    const GuardedBytes directory(
+        std::string_view(zip).substr(
+            static_cast<std::size_t>(end.centralDirectoryOffset),
+            static_cast<std::size_t>(end.centralDirectorySize)),
+        before);
+    read[before] = ReadCentralDirectory(directory.view(), end, index);
+  }
+  EXPECT_EQ(read[0], read[1]);
+  return read[1];
 }
 
 TEST(ZipIndexTest, ThePackagesShapes) {
@@ -236,6 +281,14 @@ TEST(ZipIndexTest, EveryBrokenFieldIsRefused) {
        [&](Built& z) { set(z.endAt - 20 + 8, 0xFFFFFFFFFFull, 8)(z.bytes); }},
       {"zip64: a record's own disk count", true,
        [&](Built& z) { set(z.endAt - 20 - 56 + 16, 3, 4)(z.bytes); }},
+      // A fuzzer's find: the locator names a record 4 bytes before 2^64,
+      // which a bounds check that wrapped around took as inside the tail.
+      {"zip64: a record offset that wraps past 2^64", true,
+       [](Built& z) {
+         z.bytes = test::ReadFileBytes(test::FuzzRegression(
+             L"zip_index", L"zip64-end-record-offset-wraps.zip"));
+         ASSERT_EQ(98u, z.bytes.size());
+       }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
