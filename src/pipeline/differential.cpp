@@ -182,6 +182,12 @@ DifferentialResult FetchPart(const DifferentialJob& job,
                              const PackageTail& tail,
                              std::wstring& errorText) {
   const ZipIndex& index = brought.index;
+  // The part's directory is known before a byte of it is: a package whose
+  // records cannot be rewritten for the part goes whole.
+  const std::vector<PartEntry> entries = EntriesInPart(index, plan);
+  std::string directory;
+  if (!PartDirectory(index, entries, plan.bytes, directory))
+    return DifferentialResult::kWholeNeeded;
   std::uint64_t base = 0;
   for (const ByteRange& range : plan.ranges) {
     const auto length = static_cast<std::int64_t>(range.end - range.start);
@@ -203,8 +209,7 @@ DifferentialResult FetchPart(const DifferentialJob& job,
       return got;
     base += range.end - range.start;
   }
-  const std::vector<PartEntry> entries = EntriesInPart(index, plan);
-  if (!AppendFileBytes(file, PartDirectory(index, entries, base))) {
+  if (!AppendFileBytes(file, directory)) {
     errorText = kWriteFailedText;
     return DifferentialResult::kFailed;
   }

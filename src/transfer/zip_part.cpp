@@ -25,11 +25,12 @@ void Set(std::string& out, std::size_t at, std::uint64_t value, int size) {
     out[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-// The record with its local header offset changed. The sizes keep the form
-// they had (a size stored in 64 bits stays so, as in the local header that
-// the part copies); the offset takes 64 bits when it needs them. Every
-// extra block but zip64's is kept; the zip64 block is written anew.
-std::string RewriteRecord(const ZipEntry& e, std::uint64_t offset) {
+// The record with its local header offset changed, appended to out. The
+// sizes keep the form they had (a size stored in 64 bits stays so, as in
+// the local header that the part copies); the offset takes 64 bits when it
+// needs them. Every extra block but zip64's is kept; the zip64 block is
+// written anew. False when the extra field no longer fits its length.
+bool AppendRecord(std::string& out, const ZipEntry& e, std::uint64_t offset) {
   const std::string_view record(e.centralRecord);
   const std::size_t nameSize = Read(record, 28, 2);
   const std::size_t extraSize = Read(record, 30, 2);
@@ -57,16 +58,22 @@ std::string RewriteRecord(const ZipEntry& e, std::uint64_t offset) {
     Put(newExtra, zip64.size(), 2);
     newExtra += zip64;
   }
-  std::string out(record.substr(0, kCentralSize));
+  // A 64-bit offset can grow a full extra field past what its 16-bit length
+  // says; written anyway, the length would wrap and every record after it
+  // would be read from the wrong place.
+  if (newExtra.size() > kMax16)
+    return false;
+  const std::size_t at = out.size();
+  out.append(record.substr(0, kCentralSize));
   if (!zip64.empty() && Read(record, 6, 2) < kZip64Version)
-    Set(out, 6, kZip64Version, 2);
-  Set(out, 30, newExtra.size(), 2);
-  Set(out, 34, 0, 2);  // disk
-  Set(out, 42, wide[2] ? kMax32 : offset, 4);
+    Set(out, at + 6, kZip64Version, 2);
+  Set(out, at + 30, newExtra.size(), 2);
+  Set(out, at + 34, 0, 2);  // disk
+  Set(out, at + 42, wide[2] ? kMax32 : offset, 4);
   out.append(record.substr(kCentralSize, nameSize));
   out += newExtra;
   out.append(record.substr(kCentralSize + nameSize + extraSize));
-  return out;
+  return true;
 }
 
 void PutEndRecords(std::string& out,
@@ -126,13 +133,16 @@ std::vector<PartEntry> EntriesInPart(const ZipIndex& index,
   return part;
 }
 
-std::string PartDirectory(const ZipIndex& index,
-                          const std::vector<PartEntry>& entries,
-                          std::uint64_t directoryOffset) {
-  std::string out;
-  for (const PartEntry& p : entries)
-    out += RewriteRecord(index.entries[p.entry], p.offset);
-  const std::uint64_t size = out.size();
-  PutEndRecords(out, entries.size(), size, directoryOffset);
-  return out;
+bool PartDirectory(const ZipIndex& index,
+                   const std::vector<PartEntry>& entries,
+                   std::uint64_t directoryOffset,
+                   std::string& directory) {
+  directory.clear();
+  for (const PartEntry& p : entries) {
+    if (!AppendRecord(directory, index.entries[p.entry], p.offset))
+      return false;
+  }
+  const std::uint64_t size = directory.size();
+  PutEndRecords(directory, entries.size(), size, directoryOffset);
+  return true;
 }

@@ -27,6 +27,10 @@ std::vector<PartEntry> EntriesInPart(const ZipIndex& index,
 // but for its local header offset, then the end records; directoryOffset is
 // where it starts in the part (the sum of the ranges). Zip64 records and
 // extra fields are written where a count, a size or an offset needs them.
-std::string PartDirectory(const ZipIndex& index,
-                          const std::vector<PartEntry>& entries,
-                          std::uint64_t directoryOffset);
+// False, with directory unspecified, when a record's extra field would then
+// outgrow the 65,535 bytes its length can say: such a part cannot be
+// written, and the whole package is fetched instead.
+bool PartDirectory(const ZipIndex& index,
+                   const std::vector<PartEntry>& entries,
+                   std::uint64_t directoryOffset,
+                   std::string& directory);

@@ -52,7 +52,9 @@ TEST(ZipPartTest, UnpacksToThePackagesBytes) {
                          static_cast<std::size_t>(r.end - r.start));
     const std::vector<PartEntry> entries = EntriesInPart(index, plan);
     EXPECT_EQ(row.inPart, entries.size());
-    part += PartDirectory(index, entries, part.size());
+    std::string directory;
+    ASSERT_TRUE(PartDirectory(index, entries, part.size(), directory));
+    part += directory;
     test::ScratchDir dir;
     const std::wstring partPath = dir.path() + L"\\part.zip";
     const std::wstring dest = dir.path() + L"\\Gorm Ek";
@@ -77,15 +79,12 @@ TEST(ZipPartTest, UnpacksToThePackagesBytes) {
   }
 }
 
-// Offsets past 4 GiB take the zip64 extra field and end records, and the
-// directory reads back with every entry as the package has it.
-TEST(ZipPartTest, OffsetsPastFourGiBReadBack) {
-  const std::string zip = test::ReadFileBytes(test::TestPackage(L"tree.zip"));
-  const ZipIndex index = test::ZipIndexOf(zip);
-  const std::uint64_t base = std::uint64_t{5} << 32;
-  const std::vector<PartEntry> entries = {{0, base}, {3, base + 4000}};
-  const std::uint64_t directoryOffset = base + 9000;
-  const std::string directory = PartDirectory(index, entries, directoryOffset);
+// The part's directory read back: every entry as the package has it, at
+// its offset in the part.
+void ExpectReadsBack(const ZipIndex& index,
+                     const std::vector<PartEntry>& entries,
+                     std::uint64_t directoryOffset,
+                     const std::string& directory) {
   ZipEnd end;
   ASSERT_TRUE(FindZipEnd(directory, directoryOffset + directory.size(), end));
   EXPECT_EQ(directoryOffset, end.centralDirectoryOffset);
@@ -94,8 +93,8 @@ TEST(ZipPartTest, OffsetsPastFourGiBReadBack) {
       std::string_view(directory).substr(
           0, static_cast<std::size_t>(end.centralDirectorySize)),
       end, back));
-  ASSERT_EQ(2u, back.entries.size());
-  for (std::size_t i = 0; i < 2; ++i) {
+  ASSERT_EQ(entries.size(), back.entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
     const ZipEntry& was = index.entries[entries[i].entry];
     EXPECT_EQ(entries[i].offset, back.entries[i].localHeaderOffset);
     EXPECT_EQ(was.name, back.entries[i].name);
@@ -103,6 +102,35 @@ TEST(ZipPartTest, OffsetsPastFourGiBReadBack) {
     EXPECT_EQ(was.compressedSize, back.entries[i].compressedSize);
     EXPECT_EQ(was.uncompressedSize, back.entries[i].uncompressedSize);
   }
+}
+
+// Offsets past 4 GiB take the zip64 extra field and end records, and the
+// directory reads back with every entry as the package has it.
+TEST(ZipPartTest, OffsetsPastFourGiBReadBack) {
+  const std::string zip = test::ReadFileBytes(test::TestPackage(L"tree.zip"));
+  ZipIndex index = test::ZipIndexOf(zip);
+  const std::uint64_t base = std::uint64_t{5} << 32;
+  const std::vector<PartEntry> entries = {{0, base}, {3, base + 4000}};
+  std::string directory;
+  ASSERT_TRUE(PartDirectory(index, entries, base + 9000, directory));
+  ExpectReadsBack(index, entries, base + 9000, directory);
+
+  // An extra field of 65,531 bytes has no room for a 64-bit offset: below
+  // 4 GiB the part is written, past it there is none, where its record's
+  // extra length would have wrapped.
+  ZipEntry& e = index.entries[0];
+  const std::size_t extra = 0xFFFF - 4;
+  std::string record = e.centralRecord.substr(0, 46 + e.name.size());
+  record[30] = static_cast<char>(extra & 0xFF);
+  record[31] = static_cast<char>(extra >> 8);
+  record[32] = record[33] = 0;  // no comment
+  record += std::string("\x75\x70", 2);
+  record += static_cast<char>((extra - 4) & 0xFF);
+  record += static_cast<char>((extra - 4) >> 8);
+  e.centralRecord = record + std::string(extra - 4, 'e');
+  ASSERT_TRUE(PartDirectory(index, {{0, 4000}}, 9000, directory));
+  ExpectReadsBack(index, {{0, 4000}}, 9000, directory);
+  EXPECT_FALSE(PartDirectory(index, {{0, base}}, base + 9000, directory));
 }
 
 }  // namespace
