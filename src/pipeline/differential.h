@@ -47,9 +47,9 @@ constexpr std::uint64_t kTailBytes = 64 * 1024;
 // download lines, counting the bytes it fetches. Never a failure of its
 // own: an index that is missing or makes no sense, an answer that does not
 // fit, changes over half the package, or a part whose directory cannot be
-// written give kWholeNeeded. On kNothing,
-// kWholeNeeded and kFailed nothing is held or left at the path. On kPart and
-// kNothing, brought names the newest package and holds its index.
+// written give kWholeNeeded. On kNothing, kWholeNeeded and kFailed nothing
+// is held or left at the path. On kPart and kNothing, brought names the
+// newest package and holds its index.
 DifferentialResult FetchDifferences(const DifferentialJob& job,
                                     HeldPackage& package,
                                     RecordedPackage& brought,

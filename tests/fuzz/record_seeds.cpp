@@ -31,9 +31,9 @@ int main(int argc, char** argv) {
                    argv[i]);
       return 1;
     }
-    package.directory = zip.substr(
-        static_cast<std::size_t>(end.centralDirectoryOffset),
-        static_cast<std::size_t>(end.centralDirectorySize));
+    package.directory =
+        zip.substr(static_cast<std::size_t>(end.centralDirectoryOffset),
+                   static_cast<std::size_t>(end.centralDirectorySize));
     package.size = zip.size();
     package.validator = L"\"5f3a-" + std::to_wstring(zip.size()) + L"\"";
     record.version = 40 + i;
@@ -50,8 +50,7 @@ int main(int argc, char** argv) {
     bytes.resize(bytes.size() - 4);  // the target appends the checksum
     std::string name(argv[i]);
     name = name.substr(name.find_last_of('/') + 1) + ".record";
-    std::ofstream(std::string(argv[1]) + "/" + name, std::ios::binary)
-        << bytes;
+    std::ofstream(std::string(argv[1]) + "/" + name, std::ios::binary) << bytes;
   }
   return 0;
 }

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define REQUIRE(condition)                                             \
-  do {                                                                 \
-    if (!(condition)) {                                                \
-      std::fprintf(stderr, "%s:%d: promise broken: %s\n", __FILE__,    \
-                   __LINE__, #condition);                              \
-      std::abort();                                                    \
-    }                                                                  \
+#define REQUIRE(condition)                                                    \
+  do {                                                                        \
+    if (!(condition)) {                                                       \
+      std::fprintf(stderr, "%s:%d: promise broken: %s\n", __FILE__, __LINE__, \
+                   #condition);                                               \
+      std::abort();                                                           \
+    }                                                                         \
   } while (false)

@@ -78,7 +78,8 @@ void CheckPartReadsBack(const ZipIndex& index,
   REQUIRE(end.centralDirectoryOffset == base + partBytes);
   ZipIndex back;
   REQUIRE(ReadCentralDirectory(
-      std::string(directory, 0, static_cast<std::size_t>(end.centralDirectorySize)),
+      std::string(directory, 0,
+                  static_cast<std::size_t>(end.centralDirectorySize)),
       end, back));
   REQUIRE(back.entries.size() == entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -137,8 +138,8 @@ void CheckPlan(const ZipIndex& index,
     inPart[entries[i].entry] = 1;
     const Wide end = Wide{entries[i].offset} + kLocalHeaderSize +
                      e.name.size() + e.compressedSize;
-    REQUIRE(end <= (i + 1 < entries.size() ? entries[i + 1].offset
-                                           : plan.bytes));
+    REQUIRE(end <=
+            (i + 1 < entries.size() ? entries[i + 1].offset : plan.bytes));
   }
   for (std::size_t i = 0; i < want.size(); ++i)
     REQUIRE(!want[i] || inPart[i]);

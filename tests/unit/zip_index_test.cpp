@@ -168,8 +168,8 @@ bool ReadIndex(const std::string& zip, std::size_t tailSize, ZipIndex& index) {
   const std::size_t tailLength = std::min(tailSize, zip.size());
   bool read[2] = {};
   for (const bool before : {true, false}) {
-    const GuardedBytes tail(std::string_view(zip).substr(zip.size() - tailLength),
-                            before);
+    const GuardedBytes tail(
+        std::string_view(zip).substr(zip.size() - tailLength), before);
     ZipEnd end;
     if (!FindZipEnd(tail.view(), zip.size(), end))
       continue;
