@@ -11,10 +11,11 @@ constexpr std::uint32_t kCentralSignature = 0x02014b50;
 constexpr std::size_t kEndSize = 22;
 constexpr std::size_t kZip64LocatorSize = 20;
 constexpr std::size_t kZip64EndSize = 56;
-constexpr std::size_t kLocalHeaderSize = 30;
+constexpr std::uint32_t kLocalSignature = 0x04034b50;
 constexpr std::uint16_t kEncryptedFlag = 0x0001;
 constexpr std::uint16_t kUtf8Flag = 0x0800;
 using zip::kCentralSize;
+using zip::kLocalHeaderSize;
 using zip::kMax16;
 using zip::kMax32;
 using zip::kZip64ExtraId;
@@ -214,6 +215,22 @@ std::vector<std::size_t> EntriesByOffset(const ZipIndex& index) {
            index.entries[b].localHeaderOffset;
   });
   return order;
+}
+
+bool LocalNameSize(std::string_view bytes, std::size_t& nameSize) {
+  if (bytes.size() < kLocalHeaderSize || Read32(bytes, 0) != kLocalSignature)
+    return false;
+  nameSize = Read16(bytes, 26);
+  return true;
+}
+
+bool ReadLocalName(std::string_view bytes, std::string& name, bool& utf8) {
+  std::size_t size = 0;
+  if (!LocalNameSize(bytes, size) || bytes.size() - kLocalHeaderSize < size)
+    return false;
+  name.assign(bytes.substr(kLocalHeaderSize, size));
+  utf8 = (Read16(bytes, 6) & kUtf8Flag) != 0;
+  return true;
 }
 
 std::uint64_t zip::ReadLittleEndian(std::string_view bytes,

@@ -12,7 +12,8 @@
 namespace zip {
 constexpr std::uint32_t kMax32 = 0xFFFFFFFF;  // the value is in zip64's field
 constexpr std::uint16_t kMax16 = 0xFFFF;
-constexpr std::size_t kCentralSize = 46;  // a central record's fixed part
+constexpr std::size_t kCentralSize = 46;      // a central record's fixed part
+constexpr std::size_t kLocalHeaderSize = 30;  // a local header's fixed part
 constexpr std::uint16_t kZip64ExtraId = 0x0001;
 
 // The little-endian number of `size` bytes at `at`; the caller has checked
@@ -72,3 +73,11 @@ bool ReadCentralDirectory(std::string_view directory,
 
 // The indexes of the entries in the order their bytes lie in the file.
 std::vector<std::size_t> EntriesByOffset(const ZipIndex& index);
+
+// A local header at the start of `bytes`. LocalNameSize gives the size of
+// the name that follows its fixed part; ReadLocalName gives the name (tar.exe
+// writes the entry under this one, not the central record's) and whether
+// the header's flags say UTF-8. False when bytes do not begin with a local
+// header, or do not hold all of its name.
+bool LocalNameSize(std::string_view bytes, std::size_t& nameSize);
+bool ReadLocalName(std::string_view bytes, std::string& name, bool& utf8);

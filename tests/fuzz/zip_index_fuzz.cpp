@@ -17,7 +17,7 @@
 namespace {
 
 using Wide = unsigned __int128;
-constexpr std::size_t kLocalHeaderSize = 30;
+using zip::kLocalHeaderSize;
 
 // Entries lie before the directory, in the order of their offsets, each
 // with room for its local header, name and data before the next.
@@ -165,6 +165,21 @@ void CheckTail(const std::string& file, std::size_t tailSize) {
   if (!ReadCentralDirectory(directory, end, index))
     return;
   CheckIndex(index, end);
+  // Each entry's local header, read from a buffer of its own that ends
+  // where the name would: a name is never read past its header's bytes.
+  for (const ZipEntry& e : index.entries) {
+    std::size_t size = 0;
+    const std::string_view at = std::string_view(file).substr(
+        static_cast<std::size_t>(e.localHeaderOffset));
+    if (!LocalNameSize(at, size))
+      continue;
+    const std::string header(at.substr(0, kLocalHeaderSize + size));
+    std::string name;
+    bool utf8 = false;
+    REQUIRE(ReadLocalName(header, name, utf8) ==
+            (header.size() == kLocalHeaderSize + size));
+    REQUIRE(name.size() == size || header.size() < kLocalHeaderSize + size);
+  }
   // What an update may want: everything, the entries the input marks (an
   // odd CRC-32), or the last one listed.
   std::vector<std::size_t> all, marked, last;
