@@ -75,6 +75,23 @@ DifferentialResult FetchDirectory(const DifferentialJob& job,
   return DifferentialResult::kPart;
 }
 
+// The name and UTF-8 flag that the local header at `at` in file gives its
+// entry, into local. False when there is no local header there.
+bool ReadLocalHeader(HANDLE file, std::uint64_t at, ZipEntry& local) {
+  std::string header;
+  std::size_t nameSize = 0;
+  return ReadFileBytes(file, at, zip::kLocalHeaderSize, header) &&
+         LocalNameSize(header, nameSize) &&
+         ReadFileBytes(file, at, zip::kLocalHeaderSize + nameSize, header) &&
+         ReadLocalName(header, local.name, local.utf8);
+}
+
+bool NamedAsCentral(HANDLE file, std::uint64_t at, const ZipEntry& entry) {
+  ZipEntry local;
+  return ReadLocalHeader(file, at, local) && local.name == entry.name &&
+         local.utf8 == entry.utf8;
+}
+
 // Whether the record names the package whose tail this is (its size,
 // validator and end records, and the tail's bytes of the directory), so
 // that its directory stands for the one on the site.
@@ -173,18 +190,30 @@ DifferentialResult CompareWithFolder(const DifferentialJob& job,
   return DifferentialResult::kFailed;
 }
 
-// Fetches the plan's ranges one after another into the held file and ends
-// it with their central directory: a part package.
+// Fetches the plan's ranges (those of the changed entries) one after
+// another into the held file and ends it with the changed entries' central
+// directory: a part package.
 DifferentialResult FetchPart(const DifferentialJob& job,
                              HANDLE file,
                              RecordedPackage& brought,
+                             const std::vector<std::size_t>& changed,
                              const RangePlan& plan,
                              const PackageTail& tail,
                              std::wstring& errorText) {
   const ZipIndex& index = brought.index;
+  // The part lists only the changed entries. One that a merged range
+  // carried along may share its path with a later entry that is in place,
+  // and tar.exe would write it over that one.
+  std::vector<char> wanted(index.entries.size(), 0);
+  for (const std::size_t i : changed)
+    wanted[i] = 1;
+  std::vector<PartEntry> entries;
+  for (const PartEntry& e : EntriesInPart(index, plan)) {
+    if (wanted[e.entry])
+      entries.push_back(e);
+  }
   // The part's directory is known before a byte of it is: a package whose
   // records cannot be rewritten for the part goes whole.
-  const std::vector<PartEntry> entries = EntriesInPart(index, plan);
   std::string directory;
   if (!PartDirectory(index, entries, plan.bytes, directory))
     return DifferentialResult::kWholeNeeded;
@@ -208,6 +237,13 @@ DifferentialResult FetchPart(const DifferentialJob& job,
     if (got != DifferentialResult::kPart)
       return got;
     base += range.end - range.start;
+  }
+  // tar.exe writes each entry under its local header's name. Where that is
+  // not the directory's, the check compared the wrong files: the whole
+  // package, unpacked and stamped as such, is what the folder must get.
+  for (const PartEntry& e : entries) {
+    if (!NamedAsCentral(file, e.offset, index.entries[e.entry]))
+      return DifferentialResult::kWholeNeeded;
   }
   if (!AppendFileBytes(file, directory)) {
     errorText = kWriteFailedText;
@@ -248,7 +284,7 @@ DifferentialResult FetchInto(const DifferentialJob& job,
                      BytesToWrite(index, job.installDir, changed)),
                  0, errorText))
     return DifferentialResult::kFailed;
-  return FetchPart(job, file, brought, plan, tail, errorText);
+  return FetchPart(job, file, brought, changed, plan, tail, errorText);
 }
 
 }  // namespace
@@ -291,8 +327,17 @@ bool RoomToUnpack(const HeldPackage& package,
     return true;
   }
   std::vector<std::size_t> all(index.entries.size());
-  for (std::size_t i = 0; i < all.size(); ++i)
+  for (std::size_t i = 0; i < all.size(); ++i) {
     all[i] = i;
+    ZipEntry local;
+    const ZipEntry& e = index.entries[i];
+    if (ReadLocalHeader(package.file.get(), e.localHeaderOffset, local) &&
+        (local.name != e.name || local.utf8 != e.utf8)) {
+      brought.renamed.push_back(i);
+      brought.renamedPaths.emplace_back();
+      EntryRelativePath(local, brought.renamedPaths.back());
+    }
+  }
   return CheckRoom(
       TempFolder(), installDir, 0,
       static_cast<std::int64_t>(BytesToWrite(index, installDir, all)), 0,

@@ -20,11 +20,11 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Orders entries by name for qsort and bsearch, which cost the program far
-// fewer bytes than std::sort's instantiations.
-int CompareNames(const void* a, const void* b) {
-  return (*static_cast<const ZipEntry* const*>(a))
-      ->name.compare((*static_cast<const ZipEntry* const*>(b))->name);
+// Orders paths, through pointers to them, for qsort and bsearch, which cost
+// the program far fewer bytes than std::sort's instantiations.
+int ComparePointed(const void* a, const void* b) {
+  return ComparePaths(**static_cast<const std::wstring* const*>(a),
+                      **static_cast<const std::wstring* const*>(b));
 }
 
 }  // namespace
@@ -76,28 +76,34 @@ bool DeleteInstallRecord(const std::wstring& folder) {
 std::vector<FileStamp> StampFiles(const RecordedPackage& package,
                                   const std::wstring& folder) {
   const std::vector<ZipEntry>& entries = package.index.entries;
-  const bool checked = package.seen.size() == entries.size();
-  std::vector<FileStamp> stamps =
-      checked ? package.seen : std::vector<FileStamp>(entries.size());
+  const std::size_t n = entries.size();
+  std::vector<FileStamp> stamps(n);
+  EntryPaths map;
+  if (!MapEntries(package.index, map))
+    return stamps;
   // The files the check saw are as it saw them, unless unpacking replaced
   // them: a stat of each again would cost a wineserver or file system round
   // trip per file for nothing.
-  const auto restamp = [&](std::size_t i) {
-    std::wstring relative;
-    const ZipEntry& e = entries[i];
-    // A folder entry and a name that could leave the folder get no stamp.
-    if (!e.name.empty() && e.name.back() != '/' &&
-        EntryRelativePath(e, relative))
-      stamps[i] = StampOf(folder + L"\\" + relative);
-  };
-  if (checked) {
-    for (const std::size_t i : package.unpacked) {
-      if (i < stamps.size())
-        restamp(i);
-    }
-  } else {
-    for (std::size_t i = 0; i < stamps.size(); ++i)
-      restamp(i);
+  const bool checked = package.seen.size() == n;
+  std::vector<char> fresh(n, checked ? 0 : 1);
+  for (const std::size_t i : package.unpacked) {
+    if (i < n)
+      fresh[i] = 1;
+  }
+  // A stamp says which entry's bytes a file holds: only the entry that tar
+  // wrote last under its path and name gets one, and only when the file's
+  // size is that entry's.
+  std::vector<char> skip(map.folder);
+  for (const std::size_t i : package.renamed)
+    skip[i] = 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (skip[i] || map.last[i] != i)
+      continue;
+    const FileStamp stamp =
+        fresh[i] ? StampOf(folder + L"\\" + map.paths[i]) : package.seen[i];
+    if (stamp.size >= 0 &&
+        static_cast<std::uint64_t>(stamp.size) == entries[i].uncompressedSize)
+      stamps[i] = stamp;
   }
   return stamps;
 }
@@ -106,34 +112,38 @@ std::vector<KnownFile> KnownFromRecord(const InstallRecord& record,
                                        const ZipIndex& index) {
   const ZipIndex& old = record.package.index;
   std::vector<KnownFile> known(index.entries.size());
-  if (record.stamps.size() != old.entries.size())
+  EntryPaths was;
+  EntryPaths now;
+  if (record.stamps.size() != old.entries.size() || !MapEntries(old, was) ||
+      !MapEntries(index, now))
     return known;
-  std::vector<const ZipEntry*> byName(old.entries.size());
-  for (std::size_t k = 0; k < byName.size(); ++k)
-    byName[k] = &old.entries[k];
-  std::qsort(byName.data(), byName.size(), sizeof(byName[0]), CompareNames);
+  std::vector<const std::wstring*> byPath(was.paths.size());
+  for (std::size_t k = 0; k < byPath.size(); ++k)
+    byPath[k] = &was.paths[k];
+  std::qsort(byPath.data(), byPath.size(), sizeof(byPath[0]), ComparePointed);
   for (std::size_t i = 0; i < known.size(); ++i) {
     const ZipEntry& e = index.entries[i];
-    const ZipEntry* key = &e;
-    const auto* found = static_cast<const ZipEntry* const*>(std::bsearch(
-        &key, byName.data(), byName.size(), sizeof(byName[0]), CompareNames));
+    const std::wstring* key = &now.paths[i];
+    const auto* found = static_cast<const std::wstring* const*>(std::bsearch(
+        &key, byPath.data(), byPath.size(), sizeof(byPath[0]), ComparePointed));
     if (!found)
       continue;
-    // A name the record holds twice: which of the two the file is, is not
-    // known.
-    const std::size_t pos = static_cast<std::size_t>(found - byName.data());
-    const ZipEntry& was = **found;
-    if ((pos > 0 && byName[pos - 1]->name == e.name) ||
-        (pos + 1 < byName.size() && byName[pos + 1]->name == e.name))
+    // A path the record holds twice (in any case, with either separator):
+    // which of its entries the file is, is not known.
+    const std::size_t pos = static_cast<std::size_t>(found - byPath.data());
+    if ((pos > 0 && ComparePaths(*byPath[pos - 1], *key) == 0) ||
+        (pos + 1 < byPath.size() && ComparePaths(*byPath[pos + 1], *key) == 0))
       continue;
-    const std::size_t at = static_cast<std::size_t>(&was - old.entries.data());
+    const std::size_t at = static_cast<std::size_t>(*found - was.paths.data());
+    const ZipEntry& entry = old.entries[at];
     if (record.stamps[at].size < 0)
       continue;
     known[i].known = true;
     known[i].stamp = record.stamps[at];
-    known[i].same =
-        was.crc32 == e.crc32 && was.uncompressedSize == e.uncompressedSize &&
-        static_cast<std::uint64_t>(known[i].stamp.size) == was.uncompressedSize;
+    known[i].same = entry.crc32 == e.crc32 &&
+                    entry.uncompressedSize == e.uncompressedSize &&
+                    static_cast<std::uint64_t>(known[i].stamp.size) ==
+                        entry.uncompressedSize;
   }
   return known;
 }

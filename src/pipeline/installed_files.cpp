@@ -16,42 +16,6 @@ constexpr DWORD kBlockSize = 1024 * 1024;
 // reads. More would only make a disk seek between files.
 constexpr int kReaders = 2;
 constexpr DWORD kReportEveryMs = 50;
-constexpr UINT kCodePage437 = 437;
-
-std::wstring Decode(const std::string& name, bool utf8) {
-  if (name.empty())
-    return L"";
-  const UINT page = utf8 ? CP_UTF8 : kCodePage437;
-  const int size = static_cast<int>(name.size());
-  std::wstring out(name.size(), L'\0');
-  const int n =
-      MultiByteToWideChar(page, 0, name.data(), size, out.data(), size);
-  out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return out;
-}
-
-// True when no part of the "\"-separated path is "..", and it names no
-// drive, root or device stream.
-bool StaysInside(const std::wstring& path) {
-  if (path.empty() || path.front() == L'\\' ||
-      path.find(L':') != std::wstring::npos)
-    return false;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = path.find(L'\\', start);
-    const std::wstring part = path.substr(start, end - start);
-    if (part == L"..")
-      return false;
-    if (end == std::wstring::npos)
-      return true;
-    start = end + 1;
-  }
-}
-
-bool IsFolderEntry(const ZipEntry& e) {
-  return !e.name.empty() && e.name.back() == '/';
-}
-
 std::int64_t SizeOfFile(const std::wstring& path) {
   return StampOf(path).size;
 }
@@ -143,12 +107,19 @@ bool ReadAll(Readers& r,
 
 }  // namespace
 
-FileStamp StampOf(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
+FileStamp StampOf(const std::wstring& path, std::wstring* name) {
   FileStamp stamp;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+  // A search gives the attributes and the name as stored in one call; a
+  // wildcard would make it match some other file.
+  if (path.find_first_of(L"*?<>\"") != std::wstring::npos)
     return stamp;
+  WIN32_FIND_DATAW data = {};
+  const UniqueFind found(FindFirstFileExW(path.c_str(), FindExInfoBasic, &data,
+                                          FindExSearchNameMatch, nullptr, 0));
+  if (!found || data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    return stamp;
+  if (name)
+    *name = data.cFileName;
   stamp.size = static_cast<std::int64_t>(
       (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
       data.nFileSizeLow);
@@ -158,20 +129,6 @@ FileStamp StampOf(const std::wstring& path) {
   return stamp;
 }
 
-bool EntryRelativePath(const ZipEntry& entry, std::wstring& relative) {
-  std::wstring path = Decode(entry.name, entry.utf8);
-  for (wchar_t& c : path) {
-    if (c == L'/')
-      c = L'\\';
-  }
-  if (!path.empty() && path.back() == L'\\')
-    path.pop_back();
-  if (!StaysInside(path))
-    return false;
-  relative = path;
-  return true;
-}
-
 CompareResult FindChangedEntries(const ZipIndex& index,
                                  const std::wstring& folder,
                                  const CompareProgress& onProgress,
@@ -179,40 +136,54 @@ CompareResult FindChangedEntries(const ZipIndex& index,
                                  const std::vector<KnownFile>* known,
                                  std::vector<FileStamp>* seen) {
   changed.clear();
+  const std::size_t n = index.entries.size();
   if (seen)
-    seen->assign(index.entries.size(), FileStamp());
-  if (known && known->size() != index.entries.size())
+    seen->assign(n, FileStamp());
+  if (known && known->size() != n)
     known = nullptr;
-  // First the names and sizes: what to read, and how much in all.
-  std::vector<std::wstring> paths(index.entries.size());
-  Readers readers{index, paths, {}, std::vector<char>(index.entries.size())};
+  EntryPaths map;
+  if (!MapEntries(index, map))
+    return CompareResult::kUnsafeName;
+  // First the names and sizes: what to read, and how much in all. Only the
+  // last entry of each path is looked at; the others go with its verdict.
+  std::vector<std::wstring> paths(n);
+  Readers readers{index, paths, {}, std::vector<char>(n)};
   std::uint64_t total = 0;
-  for (std::size_t i = 0; i < index.entries.size(); ++i) {
-    const ZipEntry& e = index.entries[i];
-    std::wstring relative;
-    if (!EntryRelativePath(e, relative))
-      return CompareResult::kUnsafeName;
-    if (IsFolderEntry(e))
+  for (std::size_t i = 0; i < n; ++i) {
+    if (map.last[i] != i)
       continue;
-    paths[i] = folder + L"\\" + relative;
-    const FileStamp stamp = StampOf(paths[i]);
+    paths[i] = folder + L"\\" + map.paths[i];
+    if (map.folder[i]) {
+      const DWORD attributes = GetFileAttributesW(paths[i].c_str());
+      readers.same[i] = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY);
+      continue;
+    }
+    // tar.exe replaces a file whose name differs in case only, so that it
+    // carries the entry's: such a file is not the entry's yet.
+    std::wstring name;
+    const FileStamp stamp = StampOf(paths[i], &name);
+    const std::size_t slash = map.paths[i].rfind(L'\\');
+    if (stamp.size < 0 ||
+        name.compare(map.paths[i].c_str() +
+                     (slash == std::wstring::npos ? 0 : slash + 1)) != 0)
+      continue;
     if (seen)
       (*seen)[i] = stamp;
-    if (known && (*known)[i].known && stamp.size >= 0 &&
-        stamp == (*known)[i].stamp) {
+    if (known && (*known)[i].known && stamp == (*known)[i].stamp) {
       readers.same[i] = (*known)[i].same;
       continue;
     }
-    if (stamp.size >= 0 &&
-        static_cast<std::uint64_t>(stamp.size) == e.uncompressedSize) {
+    if (static_cast<std::uint64_t>(stamp.size) ==
+        index.entries[i].uncompressedSize) {
       readers.toRead.push_back(i);
-      total += e.uncompressedSize;
+      total += index.entries[i].uncompressedSize;
     }
   }
   if (!ReadAll(readers, total, onProgress))
     return CompareResult::kCancelled;
-  for (std::size_t i = 0; i < index.entries.size(); ++i) {
-    if (!IsFolderEntry(index.entries[i]) && !readers.same[i])
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!readers.same[map.last[i]])
       changed.push_back(i);
   }
   return CompareResult::kCompared;

@@ -8,15 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/entry_paths.h"
 #include "transfer/zip_index.h"
-
-// The path, relative to the install folder, that tar.exe writes for an
-// entry: its name decoded (UTF-8 when the entry says so, else code page 437)
-// with "/" turned into "\". A folder entry keeps no trailing separator.
-// False when the name could leave the folder (an absolute path, a drive, a
-// ".." part, an empty name): such a package goes to tar.exe whole, where its
-// own checks apply.
-bool EntryRelativePath(const ZipEntry& entry, std::wstring& relative);
 
 // A file's size and last-write time (FILETIME units) as the file system
 // reports them; size -1 for a path that is missing or not a file.
@@ -29,8 +22,10 @@ inline bool operator==(const FileStamp& a, const FileStamp& b) {
   return a.size == b.size && a.lastWrite == b.lastWrite;
 }
 
-// The stamp of the file at path.
-FileStamp StampOf(const std::wstring& path);
+// The stamp of the file at path; with name, also the name of its last part
+// as the file system spells it (its case may differ from path's). A path
+// holding a wildcard names no file.
+FileStamp StampOf(const std::wstring& path, std::wstring* name = nullptr);
 
 // What is known of an entry's file without reading it: when the file's
 // stamp is still `stamp`, it is the entry's byte for byte (same) or not.
@@ -51,15 +46,19 @@ enum class CompareResult {
 // all (the sizes of the files whose size matches). False stops.
 using CompareProgress = std::function<bool(std::uint64_t, std::uint64_t)>;
 
-// Compares every file entry with the file at its path in folder: the same
-// when the file exists, its size is the entry's uncompressed size and its
-// CRC-32 is the entry's. Only files whose size matches are read, each once,
-// in blocks of 1 MiB, by two threads at a time; a file that cannot be read
-// (locked, a folder where the package has a file) counts as different. Folder
-// entries are not compared. known, when not null, holds one KnownFile per
-// entry: a file whose stamp is its known stamp is taken as known says,
-// without being read. seen, when not null, gets each entry's stamp as the
-// check found it (folder entries: none).
+// Compares the folder with what tar.exe would leave in it from the whole
+// package. Entries whose paths compare equal (MapEntries) are judged
+// together, by the last of them: all are changed unless the path holds that
+// one. A folder entry is the same when its path is a folder. A file entry is
+// the same when the file exists under the entry's name in the same case, its
+// size is the entry's uncompressed size and its CRC-32 is the entry's. Only
+// files whose size matches are read, each once, in blocks of 1 MiB, by two
+// threads at a time; a file that cannot be read (locked, a folder where the
+// package has a file) counts as different. known, when not null, holds one
+// KnownFile per entry: a file whose stamp is its known stamp is taken as
+// known says, without being read. seen, when not null, gets the stamp of
+// each file entry that is the last of its path, as the check found it (the
+// others: none).
 CompareResult FindChangedEntries(const ZipIndex& index,
                                  const std::wstring& folder,
                                  const CompareProgress& onProgress,
@@ -69,7 +68,7 @@ CompareResult FindChangedEntries(const ZipIndex& index,
 
 // What unpacking the given entries adds to folder: each file entry's size
 // less the size of the file it replaces, never below 0. Entries whose name
-// could leave the folder count whole.
+// could leave the folder count whole; folder entries count nothing.
 std::uint64_t BytesToWrite(const ZipIndex& index,
                            const std::wstring& folder,
                            const std::vector<std::size_t>& entries);

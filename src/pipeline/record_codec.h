@@ -25,6 +25,12 @@ struct RecordedPackage {
   // Not part of the record's bytes.
   std::vector<FileStamp> seen;
   std::vector<std::size_t> unpacked;
+  // The entries whose local header, from which tar.exe takes the name it
+  // writes, names another file than their central record, and the paths
+  // tar.exe wrote for them ("" for one that could leave the folder). Such
+  // an entry gets no stamp. Not part of the record's bytes either.
+  std::vector<std::size_t> renamed;
+  std::vector<std::wstring> renamedPaths;
 };
 
 struct InstallRecord {
