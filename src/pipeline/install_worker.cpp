@@ -10,6 +10,7 @@
 #include "integration/registration.h"
 #include "integration/shortcuts.h"
 #include "pipeline/differential.h"
+#include "pipeline/dropped_files.h"
 #include "pipeline/held_package.h"
 #include "pipeline/install_record.h"
 #include "pipeline/package_progress.h"
@@ -245,6 +246,11 @@ bool RunStages(const WorkerJob& job,
                     package, brought) ||
       (package.file && (!ForgetRecord(run) || !UnpackAndCheck(run, package))))
     return false;
+  // What the installed version put here and the new one no longer holds
+  // goes, as a whole install into an empty folder would never have it. Only
+  // the record tells what this program wrote.
+  if (fits)
+    RemoveDroppedFiles(record, brought, job.installDir);
   RecordInstall(run, version, brought);
   Integrate(run, version);
   const std::wstring v = FormatVersion(version);
