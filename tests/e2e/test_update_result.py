@@ -86,11 +86,11 @@ ROWS = {
     "a name held twice": (
         [("data/twice.txt", b"two")], [("data/twice.txt", b"one!"), ("data/twice.txt", b"two")],
         None, {}),
-    # The first of the two lies next to a changed entry, the last far from
-    # any: a range fetched for the one carries the other along.
+    # The first of the two lies between changed entries, the last far from
+    # any: the range fetched for those carries the first along.
     "names differing in case": (
-        [("data/changes.txt", b"old"), ("data/case.txt", b"lower"), BIG[0], BIG[1]],
-        [("data/changes.txt", b"new!"), ("data/Case.txt", b"upper"), BIG[0],
+        [("data/1.txt", b"old"), ("data/case.txt", b"lower"), ("data/2.txt", b"old"), *BIG],
+        [("data/1.txt", b"new!"), ("data/Case.txt", b"upper"), ("data/2.txt", b"new!"), BIG[0],
          ("data/case.txt", b"lower"), BIG[1]],
         None, {}),
     "a name whose case changed": (
