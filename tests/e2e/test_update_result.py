@@ -1,7 +1,13 @@
 """An update and a reinstall end with the folder that the system's tar.exe
 leaves when it unpacks the new package into an empty folder, plus the
 player's own files and the setup program's: the real GormEkSetup.exe under
-Wine, over packages written here entry by entry."""
+Wine, over packages written here entry by entry.
+
+Which entries tar.exe makes a folder of (a name ending in "/" or "\\", an
+MS-DOS folder bit, a Unix folder mode) and that it takes names from the
+local headers were read off the test bench's tar.exe (libarchive 3.6.2);
+Windows 10's own builds differ in version. Where one follows another rule,
+the check finds such an entry changed at every update and fetches it."""
 import pathlib
 import random
 import shutil
