@@ -329,13 +329,15 @@ bool RoomToUnpack(const HeldPackage& package,
   std::vector<std::size_t> all(index.entries.size());
   for (std::size_t i = 0; i < all.size(); ++i) {
     all[i] = i;
+    // tar.exe writes the entry under its local header's name: from here
+    // on the index says so (the record keeps the directory's bytes).
     ZipEntry local;
-    const ZipEntry& e = index.entries[i];
+    ZipEntry& e = index.entries[i];
     if (ReadLocalHeader(package.file.get(), e.localHeaderOffset, local) &&
         (local.name != e.name || local.utf8 != e.utf8)) {
       brought.renamed.push_back(i);
-      brought.renamedPaths.emplace_back();
-      EntryRelativePath(local, brought.renamedPaths.back());
+      e.name.swap(local.name);
+      e.utf8 = local.utf8;
     }
   }
   return CheckRoom(

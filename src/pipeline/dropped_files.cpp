@@ -31,7 +31,7 @@ void RemoveEmptyFoldersAbove(const std::wstring& folder,
     path.resize(at);
     const std::wstring full = folder + L"\\" + path;
     const DWORD attributes = GetFileAttributesW(full.c_str());
-    if (HoldsPath(named, path) || attributes == INVALID_FILE_ATTRIBUTES ||
+    if (FindPath(named, path) || attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         !RemoveDirectoryW(full.c_str()))
       return;
@@ -49,20 +49,15 @@ void RemoveDroppedFiles(const InstallRecord& record,
   if (now.index.entries.empty() || record.stamps.size() != old.entries.size() ||
       !MapEntries(old, was) || !MapEntries(now.index, is))
     return;
-  // Every path the new package names, as tar.exe wrote it: under its local
-  // header's name where that is another.
+  // Every path the new package names, as tar.exe wrote it (the index holds
+  // a renamed entry under its local header's name).
   std::vector<std::wstring> named = is.paths;
-  for (std::size_t k = 0; k < now.renamed.size(); ++k) {
-    if (now.renamedPaths[k].empty())
-      return;
-    named[now.renamed[k]] = now.renamedPaths[k];
-  }
   SortPaths(named, true);
   std::vector<char> deleted(old.entries.size(), 0);
   for (std::size_t i = 0; i < old.entries.size(); ++i) {
     const std::wstring& path = was.paths[i];
     if (was.folder[i] || was.last[i] != i || record.stamps[i].size < 0 ||
-        IsOwnFile(path) || HoldsPath(named, path))
+        IsOwnFile(path) || FindPath(named, path))
       continue;
     const std::wstring file = folder + L"\\" + path;
     deleted[i] = StampOf(file) == record.stamps[i] && DeleteFileW(file.c_str());

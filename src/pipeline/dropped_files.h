@@ -10,8 +10,8 @@
 // Deletes from folder each file that the record's package held as a file
 // entry with a safe name, when all of these hold: now (the package just
 // unpacked, or found in place) names its path in no case, neither as a file
-// nor as a folder nor as a folder above an entry (under the local header's
-// name for an entry in now.renamed); it is not one of the program's own
+// nor as a folder nor as a folder above an entry (the index names each
+// entry as tar.exe wrote it); it is not one of the program's own
 // "GormEkSetup.*" files at the top; and its stamp is still the record's
 // (this program wrote it, and nobody changed it since). Then deletes,
 // deepest first, each folder above a deleted file that now does not name

@@ -162,8 +162,9 @@ void SortPaths(std::vector<std::wstring>& paths, bool withFolders) {
   paths.swap(sorted);
 }
 
-bool HoldsPath(const std::vector<std::wstring>& sorted,
-               const std::wstring& path) {
-  return std::bsearch(&path, sorted.data(), sorted.size(), sizeof(std::wstring),
-                      CompareStrings) != nullptr;
+const std::wstring* FindPath(const std::vector<std::wstring>& sorted,
+                             const std::wstring& path) {
+  return static_cast<const std::wstring*>(
+      std::bsearch(&path, sorted.data(), sorted.size(), sizeof(std::wstring),
+                   CompareStrings));
 }

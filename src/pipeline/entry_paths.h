@@ -39,8 +39,9 @@ struct EntryPaths {
 // folder (see EntryRelativePath).
 bool MapEntries(const ZipIndex& index, EntryPaths& map);
 
-// Paths sorted by ComparePaths, for HoldsPath. Each path's folders are
+// Paths sorted by ComparePaths, for FindPath. Each path's folders are
 // added first when withFolders: a path names every folder above it.
 void SortPaths(std::vector<std::wstring>& paths, bool withFolders);
-bool HoldsPath(const std::vector<std::wstring>& sorted,
-               const std::wstring& path);
+// The path of sorted that compares equal to path (in its own case), or null.
+const std::wstring* FindPath(const std::vector<std::wstring>& sorted,
+                             const std::wstring& path);

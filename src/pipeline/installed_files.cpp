@@ -32,6 +32,25 @@ struct Readers {
   volatile LONG stop = 0;
 };
 
+// A file entry and the folder it lies in, for grouping by folder.
+// (The folder is the first `length` characters of the entry's path.)
+struct InFolder {
+  const std::wstring* path;
+  int length;
+  std::size_t entry;
+};
+
+int CompareFolders(const InFolder& a, const InFolder& b) {
+  return CompareStringOrdinal(a.path->c_str(), a.length, b.path->c_str(),
+                              b.length, TRUE) -
+         CSTR_EQUAL;
+}
+
+int CompareParents(const void* a, const void* b) {
+  return CompareFolders(*static_cast<const InFolder*>(a),
+                        *static_cast<const InFolder*>(b));
+}
+
 // Reads the file once and compares its CRC-32; false when it differs, a
 // read fails or the readers are told to stop.
 bool SameCrc(Readers& r, std::size_t entry, std::vector<char>& buffer) {
@@ -105,21 +124,59 @@ bool ReadAll(Readers& r,
   return !r.stop;  // read before the guard sets it
 }
 
+// The names in folder as the file system spells them, sorted by
+// ComparePaths: one listing costs a file system round trip or two, a search
+// for each file's own name would cost as many per file.
+std::vector<std::wstring> NamesIn(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data = {};
+  const UniqueFind found(FindFirstFileExW(
+      (folder + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+      nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  for (bool more = static_cast<bool>(found); more;
+       more = FindNextFileW(found.get(), &data))
+    names.push_back(data.cFileName);
+  SortPaths(names, false);
+  return names;
+}
+
+// Per entry: whether the last entry of its path is a file whose name in
+// the folder is spelled as the entry spells it, case and all. Each folder
+// is listed once, for the entries in it (the case of folders is not looked
+// at: tar.exe writes into a folder as it finds it).
+std::vector<char> SpelledAsEntries(const std::wstring& folder,
+                                   const EntryPaths& map) {
+  const std::size_t n = map.paths.size();
+  std::vector<char> spelled(n, 0);
+  std::vector<InFolder> files;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t slash = map.paths[i].rfind(L'\\');
+    if (!map.folder[i] && map.last[i] == i)
+      files.push_back(
+          {&map.paths[i],
+           slash == std::wstring::npos ? 0 : static_cast<int>(slash), i});
+  }
+  std::qsort(files.data(), files.size(), sizeof(InFolder), CompareParents);
+  std::vector<std::wstring> names;
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    const InFolder& f = files[k];
+    if (k == 0 || CompareFolders(files[k - 1], f) != 0)
+      names = NamesIn(folder + L"\\" + f.path->substr(0, f.length));
+    const std::wstring leaf = f.path->substr(f.length ? f.length + 1 : 0);
+    const std::wstring* found = FindPath(names, leaf);
+    spelled[f.entry] = found && *found == leaf;
+  }
+  return spelled;
+}
+
 }  // namespace
 
-FileStamp StampOf(const std::wstring& path, std::wstring* name) {
+FileStamp StampOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
   FileStamp stamp;
-  // A search gives the attributes and the name as stored in one call; a
-  // wildcard would make it match some other file.
-  if (path.find_first_of(L"*?<>\"") != std::wstring::npos)
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return stamp;
-  WIN32_FIND_DATAW data = {};
-  const UniqueFind found(FindFirstFileExW(path.c_str(), FindExInfoBasic, &data,
-                                          FindExSearchNameMatch, nullptr, 0));
-  if (!found || data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-    return stamp;
-  if (name)
-    *name = data.cFileName;
   stamp.size = static_cast<std::int64_t>(
       (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
       data.nFileSizeLow);
@@ -144,6 +201,9 @@ CompareResult FindChangedEntries(const ZipIndex& index,
   EntryPaths map;
   if (!MapEntries(index, map))
     return CompareResult::kUnsafeName;
+  // tar.exe replaces a file whose name differs in case only, so that it
+  // carries the entry's: such a file is not the entry's yet.
+  const std::vector<char> spelled = SpelledAsEntries(folder, map);
   // First the names and sizes: what to read, and how much in all. Only the
   // last entry of each path is looked at; the others go with its verdict.
   std::vector<std::wstring> paths(n);
@@ -159,14 +219,8 @@ CompareResult FindChangedEntries(const ZipIndex& index,
                         (attributes & FILE_ATTRIBUTE_DIRECTORY);
       continue;
     }
-    // tar.exe replaces a file whose name differs in case only, so that it
-    // carries the entry's: such a file is not the entry's yet.
-    std::wstring name;
-    const FileStamp stamp = StampOf(paths[i], &name);
-    const std::size_t slash = map.paths[i].rfind(L'\\');
-    if (stamp.size < 0 ||
-        name.compare(map.paths[i].c_str() +
-                     (slash == std::wstring::npos ? 0 : slash + 1)) != 0)
+    const FileStamp stamp = StampOf(paths[i]);
+    if (stamp.size < 0 || !spelled[i])
       continue;
     if (seen)
       (*seen)[i] = stamp;

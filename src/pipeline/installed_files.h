@@ -22,10 +22,8 @@ inline bool operator==(const FileStamp& a, const FileStamp& b) {
   return a.size == b.size && a.lastWrite == b.lastWrite;
 }
 
-// The stamp of the file at path; with name, also the name of its last part
-// as the file system spells it (its case may differ from path's). A path
-// holding a wildcard names no file.
-FileStamp StampOf(const std::wstring& path, std::wstring* name = nullptr);
+// The stamp of the file at path.
+FileStamp StampOf(const std::wstring& path);
 
 // What is known of an entry's file without reading it: when the file's
 // stamp is still `stamp`, it is the entry's byte for byte (same) or not.

@@ -26,11 +26,10 @@ struct RecordedPackage {
   std::vector<FileStamp> seen;
   std::vector<std::size_t> unpacked;
   // The entries whose local header, from which tar.exe takes the name it
-  // writes, names another file than their central record, and the paths
-  // tar.exe wrote for them ("" for one that could leave the folder). Such
-  // an entry gets no stamp. Not part of the record's bytes either.
+  // writes, names another file than their central record; index holds
+  // them under the local header's name, directory as it was. Such an entry
+  // gets no stamp. Not part of the record's bytes either.
   std::vector<std::size_t> renamed;
-  std::vector<std::wstring> renamedPaths;
 };
 
 struct InstallRecord {
