@@ -296,26 +296,29 @@ bool CmdWatch(DWORD timeoutMs, DWORD intervalMs) {
   std::wstring lastStatus = L"\x1";
   LRESULT lastPos = -1;
   for (;;) {
-    const ULONGLONG now = GetTickCount64();
     // "t" counts from the watch's start; "tick" is the system's clock, the
     // one every driver process shares, to compare with other processes.
-    const std::string t =
-        std::to_string(now - start) + ",\"tick\":" + std::to_string(now);
+    // Both are read after what they stamp has been seen: a change that
+    // lands while a poll is under way is never stamped before it happened.
+    const auto t = [start] {
+      const ULONGLONG now = GetTickCount64();
+      return std::to_string(now - start) + ",\"tick\":" + std::to_string(now);
+    };
     HWND box = FindBox();
     if (box) {
-      Emit("{\"t\":" + t + ",\"box\":" + BoxJson(box) + "}");
+      Emit("{\"t\":" + t() + ",\"box\":" + BoxJson(box) + "}");
       return true;
     }
     HWND w = Target();
     if (!w) {
-      Emit("{\"t\":" + t + ",\"gone\":true}");
+      Emit("{\"t\":" + t() + ",\"gone\":true}");
       return true;
     }
     bool read = false;
     const std::wstring status = TextOf(StatusOf(w), &read);
     if (read && status != lastStatus) {
       lastStatus = status;
-      Emit("{\"t\":" + t + ",\"status\":" + Json(status) + "}");
+      Emit("{\"t\":" + t() + ",\"status\":" + Json(status) + "}");
     }
     HWND bar = ProgressOf(w);
     DWORD_PTR pos = 0;
@@ -324,7 +327,7 @@ bool CmdWatch(DWORD timeoutMs, DWORD intervalMs) {
            IsWindow(bar);
     if (read && static_cast<LRESULT>(pos) != lastPos) {
       lastPos = static_cast<LRESULT>(pos);
-      Emit("{\"t\":" + t + ",\"pos\":" + std::to_string(pos) + "}");
+      Emit("{\"t\":" + t() + ",\"pos\":" + std::to_string(pos) + "}");
     }
     // A finished install: the main button has become "Close".
     if (HWND button = GetDlgItem(w, 102);
@@ -333,12 +336,12 @@ bool CmdWatch(DWORD timeoutMs, DWORD intervalMs) {
       // so that it is not missed between two polls.
       const std::wstring last = TextOf(StatusOf(w), &read);
       if (read && last != lastStatus) {
-        Emit("{\"t\":" + t + ",\"status\":" + Json(last) + "}");
+        Emit("{\"t\":" + t() + ",\"status\":" + Json(last) + "}");
       }
-      Emit("{\"t\":" + t + ",\"finished\":true}");
+      Emit("{\"t\":" + t() + ",\"finished\":true}");
       return true;
     }
-    if (now - start > timeoutMs)
+    if (GetTickCount64() - start > timeoutMs)
       return Fail("watch timed out");
     Sleep(intervalMs);
   }
