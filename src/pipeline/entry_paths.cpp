@@ -45,11 +45,6 @@ bool StaysInside(const std::wstring& path) {
   }
 }
 
-int ComparePathPointers(const void* a, const void* b) {
-  return ComparePaths(**static_cast<std::wstring* const*>(a),
-                      **static_cast<std::wstring* const*>(b));
-}
-
 // An entry's path and its place in the order of bytes, for grouping.
 struct Placed {
   const std::wstring* path;
@@ -73,6 +68,11 @@ int CompareStrings(const void* a, const void* b) {
 }
 
 }  // namespace
+
+int ComparePathPointers(const void* a, const void* b) {
+  return ComparePaths(**static_cast<const std::wstring* const*>(a),
+                      **static_cast<const std::wstring* const*>(b));
+}
 
 bool EntryRelativePath(const ZipEntry& entry, std::wstring& relative) {
   std::wstring path = Decode(entry.name, entry.utf8);

@@ -26,6 +26,9 @@ bool IsFolderEntry(const ZipEntry& entry);
 // case. Less than, equal to or greater than 0, as wcscmp.
 int ComparePaths(const std::wstring& a, const std::wstring& b);
 
+// ComparePaths for qsort and bsearch over pointers to paths.
+int ComparePathPointers(const void* a, const void* b);
+
 struct EntryPaths {
   std::vector<std::wstring> paths;  // per entry: EntryRelativePath's
   std::vector<char> folder;         // per entry: IsFolderEntry

@@ -20,13 +20,6 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Orders paths, through pointers to them, for qsort and bsearch, which cost
-// the program far fewer bytes than std::sort's instantiations.
-int ComparePointed(const void* a, const void* b) {
-  return ComparePaths(**static_cast<const std::wstring* const*>(a),
-                      **static_cast<const std::wstring* const*>(b));
-}
-
 }  // namespace
 
 bool ReadInstallRecord(const std::wstring& folder,
@@ -120,12 +113,14 @@ std::vector<KnownFile> KnownFromRecord(const InstallRecord& record,
   std::vector<const std::wstring*> byPath(was.paths.size());
   for (std::size_t k = 0; k < byPath.size(); ++k)
     byPath[k] = &was.paths[k];
-  std::qsort(byPath.data(), byPath.size(), sizeof(byPath[0]), ComparePointed);
+  std::qsort(byPath.data(), byPath.size(), sizeof(byPath[0]),
+             ComparePathPointers);
   for (std::size_t i = 0; i < known.size(); ++i) {
     const ZipEntry& e = index.entries[i];
     const std::wstring* key = &now.paths[i];
-    const auto* found = static_cast<const std::wstring* const*>(std::bsearch(
-        &key, byPath.data(), byPath.size(), sizeof(byPath[0]), ComparePointed));
+    const auto* found = static_cast<const std::wstring* const*>(
+        std::bsearch(&key, byPath.data(), byPath.size(), sizeof(byPath[0]),
+                     ComparePathPointers));
     if (!found)
       continue;
     // A path the record holds twice (in any case, with either separator):
