@@ -9,6 +9,7 @@ const ProductInfo g_product = {
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\GormEk",
     L"Software\\GormEk",
     L"GormEkSetup.record",
+    L"GormEkSetup.lock",
 };
 
 const wchar_t* const kDefaultSiteUrl = GORMEK_DEFAULT_SITE_URL;

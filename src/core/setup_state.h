@@ -18,6 +18,8 @@ struct ProductInfo {
   // "GormEkSetup.record", beside the setup copy: what the folder was last
   // installed from, and the files as unpacking left them.
   const wchar_t* recordFile;
+  // "GormEkSetup.lock", held by the one run at work on the folder.
+  const wchar_t* lockFile;
 };
 
 extern const ProductInfo g_product;

@@ -17,6 +17,7 @@
 #include "pipeline/room_check.h"
 #include "pipeline/version.h"
 #include "core/failure_texts.h"
+#include "core/folder_lock.h"
 #include "platform/paths.h"
 #include "platform/sizes.h"
 #include "platform/processes.h"
@@ -80,11 +81,40 @@ bool PrepareFolder(const Run& run) {
       CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
       nullptr));
   if (!probe) {
-    run.errorText =
-        L"No permission to write to\n" + installDir + L"\nPick another folder.";
+    // Only another setup program holds that file: it is at work here.
+    run.errorText = GetLastError() == ERROR_SHARING_VIOLATION
+                        ? FolderLockedText(installDir)
+                        : L"No permission to write to\n" + installDir +
+                              L"\nPick another folder.";
     return false;
   }
   return true;
+}
+
+std::wstring CouldNotReplaceText(const Run& run, const wchar_t* name) {
+  return L"Could not replace the file\n" + run.job.installDir + L"\\" + name +
+         L"\nClose any program that uses it and try again.";
+}
+
+// Takes the folder's lock unless this run holds it already. False with the
+// sentence when another setup program holds it, and, when required, when
+// it cannot be taken; a folder that is missing or cannot be written is
+// said by PrepareFolder instead.
+bool LockFolder(const Run& run, UniqueFile& lock, bool required) {
+  if (lock)
+    return true;
+  switch (TakeFolderLock(run.job.installDir, lock)) {
+    case FolderLock::kTaken:
+      return true;
+    case FolderLock::kHeld:
+      run.errorText = FolderLockedText(run.job.installDir);
+      return false;
+    case FolderLock::kNotTaken:
+      break;
+  }
+  if (required)
+    run.errorText = CouldNotReplaceText(run, g_product.lockFile);
+  return !required;
 }
 
 // Brings the package and holds it, reporting progress: over a folder that
@@ -158,9 +188,7 @@ bool BringPackage(const Run& run,
 bool ForgetRecord(const Run& run) {
   if (DeleteInstallRecord(run.job.installDir))
     return true;
-  run.errorText = L"Could not replace the file\n" + run.job.installDir + L"\\" +
-                  g_product.recordFile +
-                  L"\nClose any program that uses it and try again.";
+  run.errorText = CouldNotReplaceText(run, g_product.recordFile);
   return false;
 }
 
@@ -223,8 +251,15 @@ bool RunStages(const WorkerJob& job,
                std::wstring& errorText) {
   const Run run{job, errorText};
   WaitForTheGame(run);
+  // What a run decides from its look at the folder holds until it has
+  // unpacked and registered: no other setup program may change the folder
+  // in between. A folder that exists is locked before anything is fetched,
+  // a new one as soon as it has been made.
+  UniqueFile lock;
+  if (!LockFolder(run, lock, false))
+    return false;
   const int version = ReadNewestVersion(run);
-  if (version == 0 || !PrepareFolder(run))
+  if (version == 0 || !PrepareFolder(run) || !LockFolder(run, lock, true))
     return false;
   const std::wstring packagePath = PackageFilePath(version);
   if (packagePath.empty()) {

@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include "core/folder_lock.h"
 #include "integration/shortcuts.h"
 #include "platform/paths.h"
 #include "platform/processes.h"
@@ -90,12 +91,26 @@ int RunUninstall(bool confirmed,
 
   WaitForProcesses(g_state.waitPids);
 
+  // Nothing is removed while a setup program works on the game: it would
+  // go on into a folder half deleted. The lock keeps others out until the
+  // folder's own deletion, which must take the lock file too. A folder
+  // that fails the safety test is never written to, not even for a lock.
+  const bool safe = IsSafeToDelete(folder);
+  UniqueFile lock;
+  if (safe && TakeFolderLock(folder, lock) == FolderLock::kHeld) {
+    MessageBoxW(nullptr, FolderLockedText(folder).c_str(), kTitle,
+                MB_OK | MB_ICONWARNING);
+    return 0;
+  }
+
   DeleteShortcut(StartMenuShortcutPath());
   DeleteShortcut(DesktopShortcutPath());
 
   bool folderFullyRemoved = true;
-  if (IsSafeToDelete(folder))
+  if (safe) {
+    lock.reset();
     folderFullyRemoved = DeleteFolder(folder);
+  }
 
   RegDeleteTreeW(HKEY_CURRENT_USER, g_product.uninstallKey);
   RegDeleteTreeW(HKEY_CURRENT_USER, g_product.settingsKey);

@@ -398,3 +398,78 @@ def test_reinstall_fetches_only_what_differs(site, clean_machine, server):
         assert len(again) == len(reqs) + 1, again
         assert again[-1]["range"] == "bytes=-65536", again
         assert sent_again - sent - sent_before <= 128 * 1024
+
+
+def _update_held_in_its_download(site, folder, version):
+    """An update to `version` (already published, its changes over 64 KiB)
+    whose part stops after one read until the site releases it: the
+    folder's lock is held by then."""
+    site.fault("GormEk-%04d.zip" % version, ",hold-65536")
+    proc = SetupProcess("/update", folder, "/site", site.url)
+    hwnd = one("wait-window", 30000)["hwnd"]
+    line = "Downloading version %04d" % version
+    assert wait_until(lambda: driver(["target-window", hwnd], ["status"])[-1]["status"]
+                      .startswith(line), timeout=60)
+    return proc, hwnd
+
+
+def _close_the_game():
+    driver(["target", "GormEkSample"], ["wait-window", 30000], ["close"], ["wait-gone", 10000])
+
+
+LOCKED = "Another Gorm Ek setup is working on\n{}\nWait until it has finished, then try again."
+
+
+def test_one_setup_program_at_a_time_on_a_folder(site, clean_machine):
+    """A second update, to another version, while the first has looked at
+    the files and is fetching what differed: the second ends with the
+    lock's sentence before it fetches anything, and the folder is then the
+    first's version byte for byte. An uninstall while an update is at work
+    removes nothing. A run that is killed leaves no lock behind, and a lock
+    file that nothing holds (a power cut) does not stop the next run."""
+    folder = install_through_window(site, clean_machine, start_menu=False, desktop=True)
+    install = unix_path(folder)
+    site.publish_game(43, extra={"data/level 2.dat": os.urandom(200 * 1024)})
+    first, first_win = _update_held_in_its_download(site, folder, 43)
+    assert (install / "GormEkSetup.lock").exists()
+    site.publish_game(44, extra={"data/level 2.dat": os.urandom(200 * 1024),
+                                 "only-in-44.txt": b"4"})
+    second = SetupProcess("/update", folder, "/site", site.url)
+    # The first window shows no box: the one that comes is the second's.
+    assert one("wait-box", 60000) == {
+        "title": "Gorm Ek",
+        "text": ("The update failed:\n" + LOCKED.format(folder) +
+                 f"\n\nYou can also download the installer again from {HOST}.")}
+    one("answer-box", IDOK)
+    assert second.wait() == 0
+    site.release("GormEk-0043.zip")
+    assert driver(["target-window", first_win], ["watch", 60000], timeout=90)[-1].get("gone")
+    assert first.wait() == 0
+    _close_the_game()
+    assert differences_from_package(install, site.dir / "GormEk-0043.zip") == []
+    assert not (install / "only-in-44.txt").exists()
+    assert one("reg-dump")["settings"]["Version"]["data"] == "0043"
+    assert site.package_traffic(44)[0] == []
+    assert not (install / "GormEkSetup.lock").exists()
+
+    # An uninstall during an update: nothing removed, the update unharmed.
+    paths = one("paths")
+    third, third_win = _update_held_in_its_download(site, folder, 44)
+    uninstall = SetupProcess("/uninstall", "/confirmed")
+    assert one("wait-box", 60000) == {"title": "Uninstall Gorm Ek",
+                                      "text": LOCKED.format(folder)}
+    one("answer-box", IDOK)
+    assert uninstall.wait() == 0
+    assert (install / "Gorm Ek.exe").exists()
+    assert unix_path(paths["desktopLink"]).exists()
+    assert one("reg-dump")["settings"]["InstallDir"]["data"] == folder
+
+    # Killed while it holds the lock: the file goes with the process.
+    third.kill()
+    assert wait_until(lambda: not (install / "GormEkSetup.lock").exists(), timeout=30)
+    site.clear_faults()
+    (install / "GormEkSetup.lock").write_bytes(b"left by a power cut")
+    assert SetupProcess("/update", folder, "/site", site.url).wait(timeout=120) == 0
+    _close_the_game()
+    assert differences_from_package(install, site.dir / "GormEk-0044.zip") == []
+    assert not (install / "GormEkSetup.lock").exists()
