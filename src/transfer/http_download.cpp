@@ -72,8 +72,8 @@ RetryAnswer http_detail::ReadAnswer(const WinInetApi& api, HINTERNET request) {
   answer.contentRange = HeaderText(api, request, HTTP_QUERY_CONTENT_RANGE);
   answer.contentLength = DeclaredLength(api, request);
   answer.etag = HeaderText(api, request, HTTP_QUERY_ETAG);
-  answer.validator = ChooseValidator(
-      answer.etag, HeaderText(api, request, HTTP_QUERY_LAST_MODIFIED));
+  answer.lastModified = HeaderText(api, request, HTTP_QUERY_LAST_MODIFIED);
+  answer.validator = ChooseValidator(answer.etag, answer.lastModified);
   return answer;
 }
 

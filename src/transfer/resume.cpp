@@ -44,6 +44,16 @@ bool IsEtag(const std::wstring& validator) {
   return !validator.empty() && validator.front() == L'"';
 }
 
+// Whether the answer may be of the file known by state's validator. A host
+// that ignores If-Range answers a range of whatever file it has now: its
+// ETag, or its date where the file is known by one, tells. A file replaced
+// in place at the same size would otherwise be spliced onto the first.
+bool OfTheSameFile(const ResumeState& state, const RetryAnswer& answer) {
+  const std::wstring& theirs =
+      IsEtag(state.validator) ? answer.etag : answer.lastModified;
+  return theirs.empty() || state.validator.empty() || theirs == state.validator;
+}
+
 }  // namespace
 
 std::wstring ChooseValidator(const std::wstring& etag,
@@ -128,8 +138,7 @@ RetryStep JudgeRetryAnswer(ResumeState& state, const RetryAnswer& answer) {
       IsRestOf(answer.contentRange, state.offset + state.received,
                state.offset + state.total, fileSize) &&
       (answer.contentLength < 0 || answer.contentLength == rest) &&
-      (answer.etag.empty() || !IsEtag(state.validator) ||
-       answer.etag == state.validator)) {
+      OfTheSameFile(state, answer)) {
     return RetryStep::kAppend;
   }
   // A 200 without a length cannot be checked for its end, unless the file

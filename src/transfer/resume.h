@@ -33,6 +33,7 @@ struct RetryAnswer {
   std::int64_t contentLength = -1;  // -1 when absent or unreadable
   std::wstring etag;                // "" when absent
   std::wstring validator;           // as ChooseValidator picks it
+  std::wstring lastModified;        // "" when absent
 };
 
 enum class RetryStep {
@@ -80,8 +81,9 @@ bool ShouldGiveUp(const ResumeState& state,
 // What the answer to a retry means, and the state it leaves: a 206 is
 // appended only when a range was asked and its Content-Range names exactly
 // the rest of the window (from offset + received to its end, in a file of
-// the known size), its Content-Length (if any) that many bytes and its ETag
-// (if any) the same file. A 200 starts over with the whole file (the file
+// the known size), its Content-Length (if any) that many bytes, and its
+// validator of the kind the file is known by (ETag or Last-Modified), if
+// it sends one, the same. A 200 starts over with the whole file (the file
 // changed, or the host ignores ranges; a window becomes the whole file)
 // unless it lacks a length that the first answer had. 408, 429, 500, 502,
 // 503 and 504 try again. Anything else is a misfit.

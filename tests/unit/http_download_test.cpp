@@ -407,6 +407,7 @@ TEST_F(HttpDownloadTest, ResumeAfterBreaks) {
     const wchar_t* error;  // when it fails
     int ranged;            // requests that asked for a range; -1: not logged
     bool onlyMissingBytes;
+    bool sameSize = false;  // the replacement is as long as the file
   };
   const std::wstring once = L"%2Btimes-1";
   const Case cases[] = {
@@ -426,6 +427,10 @@ TEST_F(HttpDownloadTest, ResumeAfterBreaks) {
        nullptr, 0, false},
       {"Last-Modified only", site_, L"_f/noetag/", L"cut-100000" + once, true,
        nullptr, 1, true},
+      // The range's date names the replacement: never joined to the first.
+      {"Last-Modified only, If-Range ignored, replaced at the same size", site_,
+       L"_f/noetag+ignoreifrange/", L"cut-100000%2Breplace" + once, true,
+       nullptr, 1, false, true},
       // A passing server error after a break keeps the bytes.
       {"break, then a passing 503", site_, L"", L"cut-100000,status-503", true,
        nullptr, 2, true},
@@ -447,7 +452,11 @@ TEST_F(HttpDownloadTest, ResumeAfterBreaks) {
     const std::wstring file = https ? test::HttpsFilePath(L"fault-site", name)
                                     : test::SiteFilePath(name);
     test::WriteFileBytes(file, big_);
-    test::WriteFileBytes(file + L".next", next);
+    test::WriteFileBytes(
+        file + L".next",
+        c.sameSize ? test::PatternBytes(big_.size(), 3) : next);
+    // A date a second apart at least: Last-Modified counts whole seconds.
+    test::SetWriteTimeBack(file + L".next", 3600);
     std::string ignored;
     std::wstring error;
     ASSERT_TRUE(HttpDownload(
@@ -458,8 +467,10 @@ TEST_F(HttpDownloadTest, ResumeAfterBreaks) {
     const bool ok = HttpDownload(c.site + c.pathFaults + name, nullptr, target_,
                                  {}, error, options);
     ASSERT_EQ(c.ok, ok) << test::Narrow(error);
-    const std::string& expected =
-        c.fileFaults.find(L"replace") != std::wstring::npos ? next : big_;
+    const std::string expected =
+        c.fileFaults.find(L"replace") == std::wstring::npos ? big_
+        : c.sameSize ? test::PatternBytes(big_.size(), 3)
+                     : next;
     if (ok)
       EXPECT_TRUE(expected == test::ReadFileBytes(target_));
     else

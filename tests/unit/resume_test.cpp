@@ -25,16 +25,16 @@ ResumeState Broken() {
 }
 
 RetryAnswer Rest() {
-  return {206, L"bytes 1000-4999/5000", 4000, kEtag, kEtag};
+  return {206, L"bytes 1000-4999/5000", 4000, kEtag, kEtag, L""};
 }
 
 RetryAnswer Whole(std::int64_t length = 5000,
                   const std::wstring& validator = kEtag) {
-  return {200, L"", length, validator, validator};
+  return {200, L"", length, validator, validator, L""};
 }
 
 RetryAnswer Status(unsigned long status) {
-  return {status, L"", 6, L"", L""};
+  return {status, L"", 6, L"", L"", L""};
 }
 
 TEST(ResumeTest, WhatAnAnswerToARetryMeans) {
@@ -67,6 +67,12 @@ TEST(ResumeTest, WhatAnAnswerToARetryMeans) {
   wrongLength.contentLength = 3000;
   RetryAnswer otherEtag = Rest();
   otherEtag.etag = L"\"abc-2\"";
+  // A host that ignores If-Range sends a range of the file it has now.
+  RetryAnswer sameDate = Rest();
+  sameDate.etag.clear();
+  sameDate.lastModified = kDate;
+  RetryAnswer otherDate = sameDate;
+  otherDate.lastModified = L"Tue, 01 Dec 2026 10:00:01 GMT";
   RetryAnswer noRangeLength = Rest();
   noRangeLength.contentLength = -1;
   // A window of the file (some entries of a package): bytes [1000, 3000) of
@@ -76,8 +82,8 @@ TEST(ResumeTest, WhatAnAnswerToARetryMeans) {
   window.total = 2000;
   window.fileSize = 5000;
   window.received = 500;
-  const RetryAnswer windowRest = {206, L"bytes 1500-2999/5000", 1500, kEtag,
-                                  kEtag};
+  const RetryAnswer windowRest = {
+      206, L"bytes 1500-2999/5000", 1500, kEtag, kEtag, L""};
   RetryAnswer pastTheWindow = windowRest;
   pastTheWindow.contentRange = L"bytes 1500-4999/5000";
   pastTheWindow.contentLength = 3500;
@@ -106,6 +112,10 @@ TEST(ResumeTest, WhatAnAnswerToARetryMeans) {
        RetryStep::kMisfit, 1000, 5000},
       {"another file's ETag", Broken(), otherEtag, RetryStep::kMisfit, 1000,
        5000},
+      {"the same date, the file known by its date", byDate, sameDate,
+       RetryStep::kAppend, 1000, 5000},
+      {"another date, the file known by its date", byDate, otherDate,
+       RetryStep::kMisfit, 1000, 5000},
       {"a 206 to a plain request", plain, Rest(), RetryStep::kMisfit, 1000,
        5000},
       {"416", Broken(), Status(416), RetryStep::kMisfit, 1000, 5000},

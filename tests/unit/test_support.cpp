@@ -100,6 +100,20 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   ASSERT_EQ(bytes.size(), written);
 }
 
+void SetWriteTimeBack(const std::wstring& path, int seconds) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h) << Narrow(path);
+  FILETIME now = {};
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+  t.QuadPart -= static_cast<ULONGLONG>(seconds) * 10000000;
+  const FILETIME back = {t.LowPart, t.HighPart};
+  const BOOL set = SetFileTime(h, nullptr, nullptr, &back);
+  CloseHandle(h);
+  ASSERT_TRUE(set);
+}
+
 bool FileExists(const std::wstring& path) {
   const DWORD a = GetFileAttributesW(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);

@@ -48,6 +48,8 @@ class ScratchDir {
 // Writes bytes to a file (creating or truncating it).
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
+// Sets path's last-write time `seconds` before now.
+void SetWriteTimeBack(const std::wstring& path, int seconds);
 std::string ReadFileBytes(const std::wstring& path);
 
 // The test bench marks its throwaway Wine prefix with the DWORD value
