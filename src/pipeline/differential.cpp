@@ -8,7 +8,6 @@
 #include "core/setup_state.h"
 #include "pipeline/installed_files.h"
 #include "pipeline/room_check.h"
-#include "pipeline/worker_messages.h"
 #include "platform/file_bytes.h"
 #include "platform/paths.h"
 #include "platform/sizes.h"
@@ -55,12 +54,12 @@ DifferentialResult FetchDirectory(const DifferentialJob& job,
   const ByteWindow before{end.centralDirectoryOffset, tailStart,
                           static_cast<std::uint64_t>(tail.fileSize),
                           tail.validator};
-  // The directory is part of the index, not of the download the line
+  // The directory is part of the check, not of the download the line
   // counts; a 200 (the whole package) reports its own size.
   const auto length = static_cast<std::int64_t>(before.end - before.start);
   const DownloadProgress onProgress = [&job, length](std::int64_t received,
                                                      std::int64_t total) {
-    return total == length ? !g_state.cancelRequested.load()
+    return total == length ? job.progress.Indexing()
                            : job.progress(received, total);
   };
   const DifferentialResult got = AfterRange(HttpDownloadRange(
@@ -160,17 +159,10 @@ DifferentialResult CompareWithFolder(const DifferentialJob& job,
                                      std::vector<std::size_t>& changed,
                                      std::wstring& errorText) {
   const ZipIndex& index = brought.index;
-  PostStatus(job.window, L"Checking the installed files...");
-  int lastPosition = -1;
-  const CompareProgress onProgress =
-      [&job, &lastPosition](std::uint64_t done, std::uint64_t total) {
-        const int position = total ? static_cast<int>(done * 900 / total) : 0;
-        if (position != lastPosition) {
-          lastPosition = position;
-          PostProgress(job.window, position);
-        }
-        return !g_state.cancelRequested.load();
-      };
+  const CompareProgress onProgress = [&job](std::uint64_t done,
+                                            std::uint64_t total) {
+    return job.progress.Checking(done, total);
+  };
   // An update trusts what the record says of a file whose size and time
   // are still those unpacking left; a reinstall reads every file.
   std::vector<KnownFile> known;
@@ -217,6 +209,7 @@ DifferentialResult FetchPart(const DifferentialJob& job,
   std::string directory;
   if (!PartDirectory(index, entries, plan.bytes, directory))
     return DifferentialResult::kWholeNeeded;
+  job.progress.StartDownload();
   std::uint64_t base = 0;
   for (const ByteRange& range : plan.ranges) {
     const auto length = static_cast<std::int64_t>(range.end - range.start);
@@ -259,6 +252,7 @@ DifferentialResult FetchInto(const DifferentialJob& job,
                              HANDLE file,
                              RecordedPackage& brought,
                              std::wstring& errorText) {
+  job.progress.StartCheck();
   PackageTail tail;
   const DifferentialResult read =
       ReadRemoteIndex(job, file, tail, brought, errorText);

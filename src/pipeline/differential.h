@@ -24,12 +24,11 @@ enum class DifferentialResult {
 
 // What one differential fetch needs from the run.
 struct DifferentialJob {
-  HWND window = nullptr;  // where the status and the bar go
   std::wstring packageUrl;
-  std::wstring packagePath;  // in the temporary folder
-  std::wstring installDir;   // holds the game
-  const PackageProgress& progress;
-  const DownloadOptions& options;  // resume, waits, the room for a whole one
+  std::wstring packagePath;         // in the temporary folder
+  std::wstring installDir;          // holds the game
+  const PackageProgress& progress;  // the status lines and the bar
+  const DownloadOptions& options;   // resume, waits, the room for a whole one
   // The folder's record when it fits, else null. It gives the directory of
   // the package it names; with trustRecord (an update) a file whose stamp is
   // still the record's is known without being read.
@@ -43,11 +42,11 @@ constexpr std::uint64_t kTailBytes = 64 * 1024;
 
 // Fetches what differs, as above, into `package`, which it creates at
 // job.packagePath and holds from its first byte on. Posts "Checking the
-// installed files..." with the bar moving while it compares, then the
-// download lines, counting the bytes it fetches. Never a failure of its
-// own: an index that is missing or makes no sense, an answer that does not
-// fit, changes over half the package, or a part whose directory cannot be
-// written give kWholeNeeded. On kNothing, kWholeNeeded and kFailed nothing
+// installed files..." as it reads the package's index, with the bar moving
+// to 300 while it compares, then the download lines, counting the bytes it
+// fetches. Never a failure of its own: an index that is missing or makes
+// no sense, an answer that does not fit, changes over half the package, or
+// a part whose directory cannot be written give kWholeNeeded. On kNothing, kWholeNeeded and kFailed nothing
 // is held or left at the path. On kPart and kNothing, brought names the
 // newest package and holds its index.
 DifferentialResult FetchDifferences(const DifferentialJob& job,

@@ -131,7 +131,8 @@ bool BringPackage(const Run& run,
                   RecordedPackage& brought) {
   std::int64_t lastMiB = -1;
   int lastPosition = -1;
-  const PackageProgress progress{version, lastMiB, lastPosition};
+  int barFrom = 0;
+  const PackageProgress progress{version, lastMiB, lastPosition, barFrom};
   DownloadOptions options;
   // A package is large and players' connections drop: a break goes on where
   // it left off instead of starting again from nothing.
@@ -154,10 +155,9 @@ bool BringPackage(const Run& run,
   };
   DifferentialResult got = DifferentialResult::kWholeNeeded;
   if (IsFile(installDir + L"\\" + g_product.gameExe)) {
-    const DifferentialJob differences{run.job.window, PackageUrl(version),
-                                      packagePath,    installDir,
-                                      progress,       options,
-                                      record,         run.job.updateMode};
+    const DifferentialJob differences{
+        PackageUrl(version), packagePath, installDir, progress, options, record,
+        run.job.updateMode};
     got = FetchDifferences(differences, package, brought, run.errorText);
   }
   switch (got) {
@@ -169,6 +169,7 @@ bool BringPackage(const Run& run,
     case DifferentialResult::kWhole:
       break;
     case DifferentialResult::kWholeNeeded:
+      progress.StartDownload();
       if (!HttpDownload(PackageUrl(version), nullptr, packagePath, progress,
                         run.errorText, options) ||
           !HoldPackage(packagePath, package, run.errorText))

@@ -384,3 +384,44 @@ def _exists(index):
         return True
     except AssertionError:
         return False
+
+
+def test_break_in_the_index_then_one_bar(site, clean_machine):
+    """An update whose package index (a central directory larger than the
+    tail asked for first) breaks while it downloads: once its bytes arrive
+    again, the check's line replaces the lost connection's. The bar then
+    runs once: the check up to 300, the download on from there to 900,
+    never back."""
+    many = {f"data/many/{i:04d} a file with a name of some length.txt": b"x"
+            for i in range(3000)}
+    site.publish_game(42, extra=many)
+    folder = clean_machine + "\\Gorm Ek"
+    proc = open_window(site)
+    expect_success_and_close(install(clean_machine), proc, clean_machine)
+    site.publish_game(43, extra={**many, "data/zz.bin": os.urandom(300 * 1024)})
+    # The tail; the directory's range, broken; a passing 503, so that the
+    # lost connection's line shows for a second; the directory's rest, held
+    # once 128 KiB are in; the part, paused after its first read.
+    site.fault("GormEk-0043.zip", ",cut-10000,status-503,hold-131072,pause-65536-3")
+    update = SetupProcess("/update", folder, "/site", site.url)
+    one("wait-window", 30000)
+    w = Watch()
+
+    def check_line_after_the_break():
+        lines = statuses(w.events())
+        lost = [i for i, l in enumerate(lines) if l.startswith("Connection lost.")]
+        return lost and "Checking the installed files..." in lines[lost[0]:]
+    assert wait_until(check_line_after_the_break, timeout=30), w.events()
+    site.release("GormEk-0043.zip")
+    events = w.end()
+    assert events[-1].get("gone"), events
+    assert update.wait() == 0
+    driver(["target", "GormEkSample"], ["wait-window", 30000], ["close"], ["wait-gone", 10000])
+    positions = [e["pos"] for e in events if "pos" in e]
+    assert positions == sorted(positions), positions
+    # The watch saw the pause in the part: the download's first position,
+    # past the check's share.
+    first_download = next(i for i, e in enumerate(events)
+                          if e.get("status", "").startswith("Downloading version 0043"))
+    later = [e["pos"] for e in events[first_download:] if "pos" in e]
+    assert later and all(300 <= p <= 1000 for p in later), events

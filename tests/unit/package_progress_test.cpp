@@ -28,7 +28,8 @@ class PackageProgressTest : public test::StateTest {
   int version_ = 42;
   std::int64_t lastMiB_ = -1;
   int lastPosition_ = -1;
-  PackageProgress progress_{version_, lastMiB_, lastPosition_};
+  int barFrom_ = 0;
+  PackageProgress progress_{version_, lastMiB_, lastPosition_, barFrom_};
 };
 
 TEST_F(PackageProgressTest, DeclaredSizeExamples) {
@@ -93,6 +94,22 @@ TEST_F(PackageProgressTest, MoreThanDeclaredGoesAbove900) {
   EXPECT_EQ(
       (std::vector<std::wstring>{L"Downloading version 0042...  2 / 1 MB"}),
       recorder_.StatusTexts());
+}
+
+// The check, a part and the whole package after it share one bar, which
+// never moves back: a download that starts over waits for its bytes.
+TEST_F(PackageProgressTest, OneBarForTheCheckAndTheDownloads) {
+  progress_.Checking(0, 1000);
+  progress_.Checking(500, 1000);
+  progress_.Checking(1000, 1000);
+  progress_.StartDownload();
+  progress_(50, 100);
+  progress_(10, 100);  // started over
+  progress_.StartDownload();
+  progress_(500, 1000);
+  progress_(1000, 1000);
+  EXPECT_EQ((std::vector<int>{0, 150, 300, 600, 750, 900}),
+            recorder_.Positions());
 }
 
 TEST_F(PackageProgressTest, VersionIsWrittenWithFourDigits) {

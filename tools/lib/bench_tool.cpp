@@ -77,13 +77,15 @@ int Progress(const wchar_t* url, const wchar_t* file) {
   int version = 42;
   std::int64_t lastMiB = -1;
   int lastPosition = -1;
+  int barFrom = 0;
   std::int64_t bytes = 0;
   std::wstring error;
   const bool ok = HttpDownload(
       url, nullptr, file,
       [&](std::int64_t received, std::int64_t total) {
         bytes = received;
-        return PackageProgress{version, lastMiB, lastPosition}(received, total);
+        return PackageProgress{version, lastMiB, lastPosition, barFrom}(
+            received, total);
       },
       error);
   // Everything posted is handled before the count is read.
