@@ -92,8 +92,13 @@ std::vector<FileStamp> StampFiles(const RecordedPackage& package,
   for (std::size_t i = 0; i < n; ++i) {
     if (skip[i] || map.last[i] != i)
       continue;
-    const FileStamp stamp =
-        fresh[i] ? StampOf(folder + L"\\" + map.paths[i]) : package.seen[i];
+    // What a part replaced is flushed before the record vouches for it. A
+    // whole unpack is not: flushing every file would make the install take
+    // well over half as long again (see the README).
+    const std::wstring path = folder + L"\\" + map.paths[i];
+    const FileStamp stamp = !fresh[i] ? package.seen[i]
+                            : checked ? FlushedStampOf(path)
+                                      : StampOf(path);
     if (stamp.size >= 0 &&
         static_cast<std::uint64_t>(stamp.size) == entries[i].uncompressedSize)
       stamps[i] = stamp;

@@ -30,8 +30,9 @@ bool WriteInstallRecord(const InstallRecord& record);
 bool DeleteInstallRecord(const std::wstring& folder);
 
 // The files of package's entries in folder as they are now: the stamps
-// its check saw, but for the entries unpacking replaced, or each file
-// anew when the folder was not checked.
+// its check saw, but for the entries unpacking replaced, which are flushed
+// to the disk first (none for a file that cannot be opened to write), or
+// each file anew when the folder was not checked (a whole unpack).
 std::vector<FileStamp> StampFiles(const RecordedPackage& package,
                                   const std::wstring& folder);
 

@@ -25,6 +25,12 @@ inline bool operator==(const FileStamp& a, const FileStamp& b) {
 // The stamp of the file at path.
 FileStamp StampOf(const std::wstring& path);
 
+// The stamp of the file at path once its data is on the disk: what a stamp
+// vouches for must outlive a power cut (a file can keep its size and time
+// while its data reads back as zeros). No stamp (size -1) when the file
+// cannot be opened for writing (read-only) or flushed.
+FileStamp FlushedStampOf(const std::wstring& path);
+
 // What is known of an entry's file without reading it: when the file's
 // stamp is still `stamp`, it is the entry's byte for byte (same) or not.
 struct KnownFile {

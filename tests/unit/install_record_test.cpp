@@ -11,6 +11,7 @@
 
 #include "pipeline/install_record.h"
 #include "platform/crc32.h"
+#include "platform/unique_handle.h"
 #include "transfer/unpack.h"
 #include "test_support.h"
 
@@ -141,6 +142,30 @@ TEST(InstallRecordTest, AnUpdateReadsOnlyFilesTheRecordDoesNotVouchFor) {
   }
 }
 
+// After a part, the files it replaced are stamped once flushed to the
+// disk; one that cannot be opened to write gets no stamp, so the next
+// update reads it. A whole unpack stamps without flushing. On Windows a
+// read-only file cannot be opened to write; Wine run as root (the test
+// bench) opens it all the same, so here another program holds the file
+// open without sharing writes, as a game holding its data would.
+TEST(InstallRecordTest, WhatAPartReplacedIsStampedOnceFlushed) {
+  Installed in;
+  const std::size_t exe = in.Entry("Gorm Ek.exe");
+  const std::size_t dot = in.Entry(".leading dot.txt");
+  UniqueFile held(CreateFileW((in.folder + L"\\.leading dot.txt").c_str(),
+                              GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  RecordedPackage part = in.record.package;
+  part.seen = in.record.stamps;
+  part.unpacked = {exe, dot};
+  const std::vector<FileStamp> stamps = StampFiles(part, in.folder);
+  EXPECT_EQ(in.record.stamps[exe], stamps[exe]);
+  EXPECT_EQ(-1, stamps[dot].size);
+  EXPECT_EQ(in.record.stamps[dot],
+            StampFiles(in.record.package, in.folder)[dot]);
+}
+
 // Recomputes the checksum, as an edit that knows the layout would.
 std::string Resealed(std::string bytes) {
   const std::uint32_t sum = Crc32(0, bytes.data(), bytes.size() - 4);
@@ -212,9 +237,9 @@ TEST(InstallRecordTest, ARecordThatDoesNotFitIsIgnored) {
   EXPECT_FALSE(ReadInstallRecord(in.folder, L"0042", decoded));
   // One that cannot be deleted (held open) is said to be there still: the
   // run must not unpack under a record that would outlive it.
-  HANDLE held = CreateFileW((in.folder + L"\\GormEkSetup.record").c_str(),
-                            GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE held =
+      CreateFileW((in.folder + L"\\GormEkSetup.record").c_str(), GENERIC_READ,
+                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_FALSE(DeleteInstallRecord(in.folder));
   CloseHandle(held);
   EXPECT_TRUE(DeleteInstallRecord(in.folder));
