@@ -171,40 +171,29 @@ std::vector<char> SpelledAsEntries(const std::wstring& folder,
 
 }  // namespace
 
-namespace {
-
-FileStamp MakeStamp(DWORD sizeHigh, DWORD sizeLow, const FILETIME& lastWrite) {
-  FileStamp stamp;
-  stamp.size = static_cast<std::int64_t>(
-      (static_cast<std::uint64_t>(sizeHigh) << 32) | sizeLow);
-  stamp.lastWrite =
-      (static_cast<std::uint64_t>(lastWrite.dwHighDateTime) << 32) |
-      lastWrite.dwLowDateTime;
-  return stamp;
-}
-
-}  // namespace
-
 FileStamp StampOf(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data = {};
+  FileStamp stamp;
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    return FileStamp();
-  return MakeStamp(data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime);
+    return stamp;
+  stamp.size = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+      data.nFileSizeLow);
+  stamp.lastWrite =
+      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+      data.ftLastWriteTime.dwLowDateTime;
+  return stamp;
 }
 
 FileStamp FlushedStampOf(const std::wstring& path) {
   // Opening a file to write and flushing it changes neither its data nor
   // its time.
-  UniqueFile file(
-      CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  BY_HANDLE_FILE_INFORMATION data = {};
-  if (!file || !FlushFileBuffers(file.get()) ||
-      !GetFileInformationByHandle(file.get(), &data))
-    return FileStamp();
-  return MakeStamp(data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime);
+  UniqueFile file(CreateFileW(
+      path.c_str(), GENERIC_WRITE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && FlushFileBuffers(file.get()) ? StampOf(path) : FileStamp();
 }
 
 CompareResult FindChangedEntries(const ZipIndex& index,
