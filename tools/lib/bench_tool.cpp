@@ -195,36 +195,21 @@ int Flush(const wchar_t* zip, const wchar_t* dest) {
   return 0;
 }
 
-// Reads every file below folder once; adds the bytes to total.
-void ReadTree(const std::wstring& folder,
+// Reads the file once; adds its bytes to total.
+void ReadOnce(const std::wstring& path,
               std::vector<char>& buffer,
               std::uint64_t& total) {
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE)
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
     return;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..")
-      continue;
-    const std::wstring path = folder + L"\\" + name;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      ReadTree(path, buffer, total);
-      continue;
-    }
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-      continue;
-    DWORD read = 0;
-    while (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()),
-                    &read, nullptr) &&
-           read > 0)
-      total += read;
-    CloseHandle(file);
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
+  DWORD read = 0;
+  while (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read,
+                  nullptr) &&
+         read > 0)
+    total += read;
+  CloseHandle(file);
 }
 
 int ReadAll(const wchar_t* folder) {
@@ -232,7 +217,10 @@ int ReadAll(const wchar_t* folder) {
   std::uint64_t total = 0;
   LARGE_INTEGER a, b;
   QueryPerformanceCounter(&a);
-  ReadTree(folder, buffer, total);
+  std::vector<std::wstring> files;
+  ListTree(folder, files);
+  for (const std::wstring& f : files)
+    ReadOnce(f, buffer, total);
   QueryPerformanceCounter(&b);
   const double seconds = Seconds(a, b);
   printf("{\"bytes\":%llu,\"seconds\":%.3f}\n",
