@@ -46,9 +46,9 @@ constexpr std::uint64_t kTailBytes = 64 * 1024;
 // to 300 while it compares, then the download lines, counting the bytes it
 // fetches. Never a failure of its own: an index that is missing or makes
 // no sense, an answer that does not fit, changes over half the package, or
-// a part whose directory cannot be written give kWholeNeeded. On kNothing, kWholeNeeded and kFailed nothing
-// is held or left at the path. On kPart and kNothing, brought names the
-// newest package and holds its index.
+// a part whose directory cannot be written give kWholeNeeded. On kNothing,
+// kWholeNeeded and kFailed nothing is held or left at the path. On kPart
+// and kNothing, brought names the newest package and holds its index.
 DifferentialResult FetchDifferences(const DifferentialJob& job,
                                     HeldPackage& package,
                                     RecordedPackage& brought,
